@@ -1,0 +1,19 @@
+// State shared by the SDL2 implementation's files (window, messages, boxes). Main thread only.
+#pragma once
+
+#include "platform/platform.h"
+
+#include <SDL.h>
+
+// The window procedure registered with the scene window class.
+extern PlatWindowProc sdlWindowProc;
+
+inline SDL_Window* ToSdl(PlatWindow window)
+{
+    return reinterpret_cast<SDL_Window*>(window);
+}
+
+inline PlatWindow FromSdl(SDL_Window* window)
+{
+    return reinterpret_cast<PlatWindow>(window);
+}

@@ -1,0 +1,187 @@
+// The scene window and its OpenGL context over SDL2. Each function carries out the single step of the Win32
+// call it is named after, so the shell's opening logic and its failure messages stay the same everywhere.
+#include "platform/sdl/sdl_internal.h"
+
+#include <cstdlib>
+#include <cstring>
+
+PlatWindowProc sdlWindowProc = nullptr;
+
+// The display mode found by PlatChangeDisplayMode, applied when the fullscreen window is made.
+static SDL_DisplayMode fullscreenMode;
+static bool fullscreenModeSet = false;
+
+// True when the user named this video driver in SDL_VIDEODRIVER.
+static bool DriverAskedFor(const char* driver)
+{
+    const char* wanted = std::getenv("SDL_VIDEODRIVER");
+    return wanted != nullptr && SDL_strcasecmp(wanted, driver) == 0;
+}
+
+bool PlatRegisterWindowClass(PlatWindowProc proc)
+{
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+        return false;
+    }
+    // Without a window system SDL falls back to drivers that draw nowhere; the intro would then run
+    // invisibly. Only a driver the user asked for by name is accepted.
+    const char* driver = SDL_GetCurrentVideoDriver();
+    if (driver == nullptr ||
+        ((std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0) && !DriverAskedFor(driver))) {
+        SDL_QuitSubSystem(SDL_INIT_VIDEO);
+        return false;
+    }
+    // SDL picks the visual when the window is made, so the scene's format is asked for here: 16-bit colour
+    // (5-6-5), a 16-bit depth buffer, double-buffered, the fixed-function (compatibility) profile.
+    SDL_GL_ResetAttributes();
+    SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 5);
+    SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 6);
+    SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 5);
+    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 16);
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
+    sdlWindowProc = proc;
+    return true;
+}
+
+bool PlatUnregisterWindowClass()
+{
+    if (sdlWindowProc == nullptr) {
+        return false;
+    }
+    sdlWindowProc = nullptr;
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    return true;
+}
+
+bool PlatChangeDisplayMode(int width, int height, int bits)
+{
+    // SDL reports success even when it silently uses another size, so the mode is looked for here. Depth
+    // is matched only where the display offers modes of that depth (a 24-bit desktop offers none of 16).
+    fullscreenModeSet = false;
+    int count = SDL_GetNumDisplayModes(0);
+    bool depthOffered = false;
+    for (int i = 0; i < count; i++) {
+        SDL_DisplayMode mode;
+        if (SDL_GetDisplayMode(0, i, &mode) == 0 && static_cast<int>(SDL_BITSPERPIXEL(mode.format)) == bits) {
+            depthOffered = true;
+        }
+    }
+    for (int i = 0; i < count; i++) {
+        SDL_DisplayMode mode;
+        if (SDL_GetDisplayMode(0, i, &mode) != 0 || mode.w != width || mode.h != height) {
+            continue;
+        }
+        if (depthOffered && static_cast<int>(SDL_BITSPERPIXEL(mode.format)) != bits) {
+            continue;
+        }
+        fullscreenMode = mode;
+        fullscreenModeSet = true;
+        return true;
+    }
+    return false;
+}
+
+void PlatRestoreDisplayMode()
+{
+    // SDL gives the display back its own mode when the fullscreen window leaves fullscreen or goes away.
+    SDL_Window* window = SDL_GL_GetCurrentWindow();
+    if (window != nullptr && (SDL_GetWindowFlags(window) & SDL_WINDOW_FULLSCREEN) != 0) {
+        SDL_SetWindowFullscreen(window, 0);
+    }
+    fullscreenModeSet = false;
+}
+
+void PlatShowPointer(bool show)
+{
+    SDL_ShowCursor(show ? SDL_ENABLE : SDL_DISABLE);
+}
+
+void PlatAdjustWindowRect(PlatRect*, bool)
+{
+    // SDL sizes windows by their client area already: nothing to add for frames or captions.
+}
+
+PlatWindow PlatCreateWindow(const char* title, int x, int y, int width, int height, bool fullscreenStyle)
+{
+    Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN;
+    flags |= fullscreenStyle ? SDL_WINDOW_FULLSCREEN : SDL_WINDOW_RESIZABLE;
+    SDL_Window* window = SDL_CreateWindow(title, x, y, width, height, flags);
+    if (window != nullptr && fullscreenStyle && fullscreenModeSet) {
+        SDL_SetWindowDisplayMode(window, &fullscreenMode);
+    }
+    return FromSdl(window);
+}
+
+bool PlatDestroyWindow(PlatWindow window)
+{
+    if (window == nullptr) {
+        return false;
+    }
+    SDL_DestroyWindow(ToSdl(window));
+    return true;
+}
+
+PlatDeviceContext PlatGetDeviceContext(PlatWindow window)
+{
+    // SDL draws through the window itself; the window stands for its drawing context.
+    return reinterpret_cast<PlatDeviceContext>(window);
+}
+
+bool PlatReleaseDeviceContext(PlatWindow window, PlatDeviceContext dc)
+{
+    return dc != nullptr && reinterpret_cast<PlatWindow>(dc) == window;
+}
+
+int PlatChoosePixelFormat(PlatDeviceContext dc, const PlatPixelFormat& request)
+{
+    // SDL has one format per window, set up at registration; a request it can serve gets format 1.
+    const uint32_t needed = PLAT_PFD_DRAW_TO_WINDOW | PLAT_PFD_SUPPORT_OPENGL;
+    if (dc == nullptr || (request.dwFlags & needed) != needed || request.iPixelType != PLAT_PFD_TYPE_RGBA) {
+        return 0;
+    }
+    return 1;
+}
+
+bool PlatSetPixelFormat(PlatDeviceContext dc, int format, const PlatPixelFormat&)
+{
+    SDL_Window* window = reinterpret_cast<SDL_Window*>(dc);
+    return format == 1 && window != nullptr && (SDL_GetWindowFlags(window) & SDL_WINDOW_OPENGL) != 0;
+}
+
+PlatGlContext PlatCreateGlContext(PlatDeviceContext dc)
+{
+    return reinterpret_cast<PlatGlContext>(SDL_GL_CreateContext(reinterpret_cast<SDL_Window*>(dc)));
+}
+
+bool PlatMakeGlContextCurrent(PlatDeviceContext dc, PlatGlContext context)
+{
+    return SDL_GL_MakeCurrent(reinterpret_cast<SDL_Window*>(dc), reinterpret_cast<SDL_GLContext>(context)) == 0;
+}
+
+bool PlatDeleteGlContext(PlatGlContext context)
+{
+    if (context == nullptr) {
+        return false;
+    }
+    SDL_GL_DeleteContext(reinterpret_cast<SDL_GLContext>(context));
+    return true;
+}
+
+void PlatShowWindow(PlatWindow window)
+{
+    SDL_ShowWindow(ToSdl(window));
+    SDL_RaiseWindow(ToSdl(window));
+    // Without the input focus, the keys after an F1 would go nowhere.
+    SDL_SetWindowInputFocus(ToSdl(window));
+}
+
+void PlatSwapBuffers(PlatDeviceContext dc)
+{
+    SDL_GL_SwapWindow(reinterpret_cast<SDL_Window*>(dc));
+}
+
+PlatWindow PlatFocusedWindow()
+{
+    return FromSdl(SDL_GetKeyboardFocus());
+}
