@@ -1,0 +1,174 @@
+// The frame loop against the platform's test stand-in: quitting, Esc, F1 and minimising, and exit codes.
+// The drawing calls go to OpenGL without a current context, where they do nothing.
+#include "platform/fake/fake_platform.h"
+#include "scene/scene.h"
+#include "shell/shell.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+class FrameLoopTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        FakePlatformReset();
+        ResetShellState();
+        treeAngle = 0.0f;
+    }
+
+    static int CountCalls(const std::string& prefix)
+    {
+        int count = 0;
+        for (const std::string& call : fakePlatform.calls) {
+            count += call.rfind(prefix, 0) == 0 ? 1 : 0;
+        }
+        return count;
+    }
+};
+
+const uint32_t KeyDownMessage = PLAT_WM_KEYDOWN;
+const uintptr_t Minimised = 0x00010001;
+const uintptr_t Restored = 0x00000001;
+
+TEST_F(FrameLoopTest, EscEndsTheLoopWithExitCodeZeroWithoutDrawingInThatPass)
+{
+    FakeQueueIdle(3);
+    FakeQueueMessage(KeyDownMessage, PLAT_VK_ESCAPE);
+    FakeQueueIdle(5);
+    EXPECT_EQ(IntroMain(), 0);
+    EXPECT_FALSE(fakePlatform.scriptExhausted);
+    EXPECT_EQ(fakePlatform.swaps, 3);
+    EXPECT_FLOAT_EQ(treeAngle, 0.15f);
+    // Shutdown closes the window.
+    EXPECT_TRUE(FakeCalled("DestroyWindow"));
+    EXPECT_EQ(fakePlatform.calls.back(), "UnregisterClass");
+}
+
+TEST_F(FrameLoopTest, CloseBoxQuitsWithZeroAndMessagesDrawNoFrame)
+{
+    FakeQueueMessage(PLAT_WM_SIZE, 0, 640 | (480 << 16));
+    FakeQueueMessage(PLAT_WM_KEYDOWN, 0x41);
+    FakeQueueMessage(PLAT_WM_CLOSE);
+    EXPECT_EQ(IntroMain(), 0);
+    EXPECT_FALSE(fakePlatform.scriptExhausted);
+    EXPECT_EQ(fakePlatform.swaps, 0);
+    EXPECT_TRUE(FakeCalled("PostQuitMessage 0"));
+}
+
+TEST_F(FrameLoopTest, EscIsIgnoredWhileMinimisedAndNothingIsDrawn)
+{
+    FakeQueueMessage(PLAT_WM_ACTIVATE, Minimised);
+    FakeQueueMessage(KeyDownMessage, PLAT_VK_ESCAPE);
+    FakeQueueIdle(4);
+    FakeQueueMessage(PLAT_WM_ACTIVATE, Restored);
+    FakeQueueIdle(2);
+    EXPECT_EQ(IntroMain(), 0);
+    // The loop went on through the minimised passes and quit at the first active pass.
+    EXPECT_FALSE(fakePlatform.scriptExhausted);
+    EXPECT_EQ(fakePlatform.swaps, 0);
+    EXPECT_EQ(fakePlatform.script.size(), 1u);
+}
+
+TEST_F(FrameLoopTest, F1TogglesToSixFortyByFourEightyInTheOtherModeEachTime)
+{
+    FakeQueueMessage(KeyDownMessage, PLAT_VK_F1);
+    FakeQueueIdle();
+    FakeQueueMessage(KeyDownMessage, PLAT_VK_F1);
+    FakeQueueIdle();
+    FakeQueueMessage(PLAT_WM_CLOSE);
+    EXPECT_EQ(IntroMain(), 0);
+    EXPECT_TRUE(FakeCalled("CreateWindow Tarnwick Rare 0,0 800x600 fullscreen"));
+    EXPECT_TRUE(FakeCalled("CreateWindow Tarnwick Rare 0,0 648x508 windowed"));
+    EXPECT_TRUE(FakeCalled("ChangeDisplayMode 640x480x16"));
+    EXPECT_TRUE(FakeCalled("CreateWindow Tarnwick Rare 0,0 640x480 fullscreen"));
+    EXPECT_EQ(fakePlatform.windowsCreated, 3);
+    EXPECT_TRUE(isFullscreen);
+    // The key was consumed: each toggle drew its frame first, and the flag is clear again.
+    EXPECT_FALSE(KeyDown[PLAT_VK_F1]);
+    EXPECT_EQ(fakePlatform.swaps, 2);
+}
+
+TEST_F(FrameLoopTest, HeldF1TogglesOnEveryRepeat)
+{
+    for (int i = 0; i < 3; i++) {
+        FakeQueueMessage(KeyDownMessage, PLAT_VK_F1);  // first press, then key repeats
+        FakeQueueIdle();
+    }
+    FakeQueueMessage(PLAT_WM_KEYUP, PLAT_VK_F1);
+    FakeQueueIdle();
+    FakeQueueMessage(PLAT_WM_CLOSE);
+    EXPECT_EQ(IntroMain(), 0);
+    EXPECT_EQ(fakePlatform.windowsCreated, 4);
+    EXPECT_FALSE(isFullscreen);
+}
+
+TEST_F(FrameLoopTest, F1IsHonouredWhileMinimisedButOnlyInAPassWithoutMessage)
+{
+    FakeQueueMessage(PLAT_WM_ACTIVATE, Minimised);
+    FakeQueueMessage(KeyDownMessage, PLAT_VK_F1);
+    FakeQueueMessage(PLAT_WM_SIZE, 0, 0);
+    // Still no toggle: every pass so far had a message.
+    FakeQueueMessage(PLAT_WM_CLOSE);
+    EXPECT_EQ(IntroMain(), 0);
+    EXPECT_EQ(fakePlatform.windowsCreated, 1);
+
+    FakePlatformReset();
+    ResetShellState();
+    FakeQueueMessage(PLAT_WM_ACTIVATE, Minimised);
+    FakeQueueMessage(KeyDownMessage, PLAT_VK_F1);
+    FakeQueueIdle();
+    FakeQueueMessage(PLAT_WM_CLOSE);
+    EXPECT_EQ(IntroMain(), 0);
+    EXPECT_EQ(fakePlatform.windowsCreated, 2);
+    EXPECT_EQ(fakePlatform.swaps, 0);
+}
+
+TEST_F(FrameLoopTest, FailedStartEndsWithExitCodeOne)
+{
+    fakePlatform.failing = {"CreateGlContext"};
+    EXPECT_EQ(IntroMain(), 1);
+    EXPECT_FALSE(fakePlatform.scriptExhausted);
+    EXPECT_EQ(fakePlatform.swaps, 0);
+}
+
+TEST_F(FrameLoopTest, RefusedFullscreenAnsweredNoEndsWithExitCodeOne)
+{
+    fakePlatform.failing = {"ChangeDisplayMode"};
+    fakePlatform.boxAnswers = {PLAT_IDNO};
+    EXPECT_EQ(IntroMain(), 1);
+    EXPECT_EQ(fakePlatform.boxes.back().text, "Program Will Now Close.");
+}
+
+TEST_F(FrameLoopTest, RefusedFullscreenAnsweredYesAsksAgainOnTheNextFullscreenToggle)
+{
+    fakePlatform.failing = {"ChangeDisplayMode"};
+    fakePlatform.boxAnswers = {PLAT_IDYES, PLAT_IDYES};
+    FakeQueueIdle();
+    FakeQueueMessage(KeyDownMessage, PLAT_VK_F1);
+    FakeQueueIdle();
+    FakeQueueMessage(PLAT_WM_CLOSE);
+    EXPECT_EQ(IntroMain(), 0);
+    EXPECT_EQ(fakePlatform.boxes.size(), 2u);
+    EXPECT_TRUE(FakeCalled("ChangeDisplayMode 640x480x16"));
+    EXPECT_FALSE(isFullscreen);
+}
+
+TEST_F(FrameLoopTest, FailedToggleEndsAtOnceWithExitCodeOne)
+{
+    // The first window: fullscreen refused, answered Yes, so it opens windowed. F1 asks for fullscreen
+    // again: refused and answered No, so the re-open fails and the program ends at once.
+    fakePlatform.failing = {"ChangeDisplayMode"};
+    fakePlatform.boxAnswers = {PLAT_IDYES, PLAT_IDNO};
+    FakeQueueIdle();
+    FakeQueueMessage(KeyDownMessage, PLAT_VK_F1);
+    FakeQueueIdle(3);
+    EXPECT_EQ(IntroMain(), 1);
+    EXPECT_EQ(fakePlatform.boxes.back().text, "Program Will Now Close.");
+    EXPECT_EQ(fakePlatform.windowsCreated, 1);
+    EXPECT_EQ(fakePlatform.script.size(), 2u);
+}
+
+}  // namespace
