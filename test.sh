@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Builds everything and runs the whole suite: unit, rendering and end-to-end tests under Xvfb, the same
+# suite again with AddressSanitizer and UndefinedBehaviorSanitizer, and each fuzz target for a minute.
+set -euo pipefail
+cd "$(dirname "$0")"
+source scripts/packages.sh
+bash scripts/install-packages.sh "${RUN_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
+jobs=$(nproc)
+export SDL_AUDIODRIVER=dummy
+
+echo "== Release build and tests"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build -j"$jobs"
+xvfb-run -a -s "-screen 0 800x600x16" ctest --test-dir build --output-on-failure -j"$jobs"
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer build and tests"
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNWICK_SANITIZE=address,undefined >/dev/null
+cmake --build build-asan -j"$jobs"
+# The window system and GL driver keep memory of their own to process exit; only the program is checked
+# for leaks there (see tests/lsan.supp).
+export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp:print_suppressions=0"
+export ASAN_OPTIONS="detect_leaks=1"
+xvfb-run -a -s "-screen 0 800x600x16" ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+if ls fuzz/fuzz_*.cpp >/dev/null 2>&1; then
+    echo "== Fuzz targets, 60 seconds each"
+    CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNWICK_FUZZ=ON >/dev/null
+    cmake --build build-fuzz -j"$jobs"
+    bash fuzz/run.sh build-fuzz 60
+fi
+echo "== All tests passed"
