@@ -145,6 +145,14 @@ fullscreen_refused_no)
     [ "$code" = 1 ] || fail "exit code $code after No (expected 1)"
     [ -n "$(find_window "Tarnwick Rare")" ] && fail "a scene window was opened after No"
     ;;
+no_display)
+    # No window system reachable: the class registration fails visibly, never an invisible run.
+    env -u DISPLAY -u WAYLAND_DISPLAY "$intro" >"$log" 2>&1 &
+    intro_pid=$!
+    wait_exit || fail "the intro did not end without a display"
+    [ "$code" = 1 ] || fail "exit code $code without a display (expected 1)"
+    grep -q "Failed To Register The Window Class." "$log" || fail "no message on standard error"
+    ;;
 *)
     echo "unknown case $case_name"; exit 2 ;;
 esac
