@@ -1,0 +1,41 @@
+# Runs dibdump the ways a person would and checks exit codes, output and the PPM it writes.
+function(run_dibdump expected_code)
+    execute_process(COMMAND ${DIBDUMP} ${ARGN} RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    if(NOT code EQUAL expected_code)
+        message(FATAL_ERROR "dibdump ${ARGN}: exit ${code}, expected ${expected_code}; stderr: ${err}")
+    endif()
+    set(out "${out}" PARENT_SCOPE)
+    set(err "${err}" PARENT_SCOPE)
+endfunction()
+
+run_dibdump(0 ${SUITE}/g/pal8w125.bmp)
+if(NOT out STREQUAL "125 62\n")
+    message(FATAL_ERROR "size line was '${out}'")
+endif()
+
+set(ppm ${WORK}/dibdump_rgb24.ppm)
+file(REMOVE ${ppm})
+run_dibdump(0 ${SUITE}/g/rgb24.bmp ${ppm})
+file(SIZE ${ppm} ppm_size)
+file(READ ${ppm} ppm_head LIMIT 14)
+# "P6\n127 64\n255\n" then 127 × 64 × 3 bytes.
+if(NOT ppm_head STREQUAL "P6\n127 64\n255\n" OR NOT ppm_size EQUAL 24398)
+    message(FATAL_ERROR "PPM header '${ppm_head}', size ${ppm_size}")
+endif()
+# The suite's picture has a red top-left corner: the PPM's first pixel (top row first) is red.
+file(READ ${ppm} first_pixel OFFSET 14 LIMIT 3 HEX)
+if(NOT first_pixel STREQUAL "ff0000")
+    message(FATAL_ERROR "first PPM pixel ${first_pixel}")
+endif()
+
+run_dibdump(1 ${SUITE}/g/pal8v4.bmp)
+if(NOT err MATCHES "Unknown DIB file format\\." OR NOT out STREQUAL "")
+    message(FATAL_ERROR "unknown-format run printed '${out}' / '${err}'")
+endif()
+run_dibdump(1 ${WORK}/no-such-file.bmp)
+if(NOT err MATCHES "Failed to open DIB file .*no-such-file\\.bmp\\.")
+    message(FATAL_ERROR "missing-file message '${err}'")
+endif()
+
+run_dibdump(2)
+run_dibdump(2 a b c)
