@@ -25,8 +25,12 @@ void* MemFileOpen(const char* path)
         if (data != nullptr) {
             // A file that shrank since its size was taken keeps only what could be read.
             size_t got = std::fread(data, 1, static_cast<size_t>(size), stream);
-            file->data = data;
-            file->length = static_cast<int32_t>(got);
+            if (got > 0) {
+                file->data = data;
+                file->length = static_cast<int32_t>(got);
+            } else {
+                std::free(data);
+            }
         }
     }
     std::fclose(stream);
