@@ -127,3 +127,30 @@ extern PlatMessageBoxFn PlatMessageBox;
 int PlatSystemMessageBox(PlatWindow owner, const char* text, const char* caption, unsigned flags);
 // Writes the text to standard error; a Yes/No question is answered No (the choice that does not go on).
 int PlatMessageBoxToStderr(PlatWindow owner, const char* text, const char* caption, unsigned flags);
+
+// ---- Audio device and threads -----------------------------------------------------------------------------
+// The wave output device: one 16-bit stereo PCM stream that plays a single buffer in an endless loop.
+
+// waveOutOpen of the default device: 16-bit signed little-endian stereo PCM at `rate` frames per second.
+// The stream is silent until a buffer is queued. false when no device opens.
+bool PlatAudioOpen(int32_t rate);
+// waveOutPrepareHeader + waveOutWrite with a loop over the whole buffer: the device plays `ring` from its
+// first byte, then again from its start, endlessly, reading the buffer's current contents on every turn.
+// The played-bytes count starts again at 0. The caller keeps the buffer alive until PlatAudioReset.
+bool PlatAudioQueueLoop(const void* ring, uint32_t bytes);
+// waveOutGetPosition in bytes: bytes played since the buffer was queued, counting on across turns. A 64-bit
+// count, so it never wraps. false when the device cannot tell (the count is then left unchanged).
+bool PlatAudioPlayedBytes(uint64_t* bytes);
+// waveOutReset: stops playback and gives the queued buffer back; harmless when nothing is queued or open.
+void PlatAudioReset();
+// waveOutClose; harmless when no device is open.
+void PlatAudioClose();
+
+// CreateThread + SetThreadPriority: runs proc(param) on a new thread at the highest priority the system
+// allows (a refused priority is ignored). nullptr when no thread could be made.
+using PlatThreadProc = uint32_t (*)(void* param);
+PlatThread PlatStartThread(PlatThreadProc proc, void* param);
+// Waits until the thread has ended and releases its handle; nullptr: nothing.
+void PlatJoinThread(PlatThread thread);
+// Sleep: gives up the processor for at least `milliseconds`.
+void PlatSleepMs(uint32_t milliseconds);

@@ -1,0 +1,118 @@
+// The sound output: the audio device, the ring of mixing blocks, the streaming thread with the song's clock,
+// and the software mixer with its voices.
+//
+// Threads: the main thread opens and closes the output and starts and stops a song (the pre-mix of the whole
+// ring included). While a song plays, the streaming thread alone touches the song's playback fields, the
+// MusicChannels table and MixVoices; the two sides meet only through the three atomic flags below.
+#pragma once
+
+#include "music/music.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+// ---- Mixer voices --------------------------------------------------------------------------------------------
+
+constexpr int32_t MixVoiceSlots = 256;     // records in MixVoices
+constexpr int32_t MixedVoiceCount = 64;    // voices SndMixVoices plays: 0..63
+constexpr int32_t DirForward = 1;
+constexpr int32_t DirBackward = 2;          // the mixer treats every value other than DirForward as backward
+
+// One mixer voice. Positions and steps are unsigned 32.32 fixed point in sample frames; volumes 0..255 mean
+// the gain v / 255; applied gains are volume x 256 (8.8). The player writes the targets and the pitch, the
+// mixer the position and the ramp. Streaming thread while a song plays, main thread during the pre-mix.
+struct MixVoice {
+    int32_t slot;               // this voice's own index in MixVoices
+    int32_t volume;             // the player's final volume (0..127); not read by the mixer
+    int32_t panning;            // the player's panning 0..255; not read by the mixer
+    uint32_t startOffset;       // sample frame at which the next trigger starts
+    Sample* sample;             // the sample being played; null = silent and skipped
+    int32_t volumeLeft;         // target volume of the left channel, 0..255
+    int32_t volumeRight;        // target volume of the right channel, 0..255
+    uint32_t positionInt;       // integer part of the play position, frames into sample->data
+    uint32_t positionFrac;      // fraction of the play position, units of 2^-32
+    uint32_t speedFrac;         // fraction of the step per output frame, units of 2^-32
+    uint32_t speedInt;          // integer part of the step per output frame (frames)
+    int32_t direction;          // DirForward or DirBackward
+    int32_t seenVolumeLeft;     // volumeLeft as the mixer last took it over
+    int32_t seenVolumeRight;    // volumeRight as the mixer last took it over
+    int32_t currentVolumeLeft;  // left gain now applied, volume x 256 (0..65280)
+    int32_t currentVolumeRight; // right gain now applied, volume x 256
+    float rampStepLeft;         // left gain (full scale = 1) added per frame during a ramp
+    float rampStepRight;        // right gain added per frame during a ramp
+    int32_t rampFramesLeft;     // output frames of the running ramp still to mix; 0 = no ramp
+};
+
+extern MixVoice MixVoices[MixVoiceSlots];
+
+// Adds every voice among the first 64 that has a sample into frames 0..frames-1 of `destination` (float
+// stereo frames, left then right). Nothing happens for frames < 1. The span is not cleared here.
+void SndMixVoices(float* destination, int32_t frames);
+// Rounds 2 x frames floats to the nearest integer (ties to even), clamps them to -32768..32767 and stores
+// them as 16-bit samples at the same index. Nothing happens for frames <= 0 or a null pointer.
+void SndConvertBlock(int16_t* destination, const float* source, int32_t frames);
+
+// ---- Output timing (set by SndInit, main thread; read by the mixer and the player) --------------------------
+
+constexpr int32_t BufferMilliseconds = 1000;
+constexpr int32_t MinOutputRate = 345;       // below it RampFrames would be 0
+constexpr int32_t MaxOutputRate = 1000000;   // keeps every frame and byte count of the ring well inside 32 bits
+
+extern int32_t OutputRate;           // frames per second
+extern float SecondsPerFrame;        // 1 / OutputRate, single precision
+extern int32_t BlockFrames;          // frames per block: 20 ms rounded up to a multiple of 4 (884 at 44100)
+extern int32_t RingFrames;           // BlockFrames x 100
+extern int32_t RingBlocks;           // 100
+extern int32_t RampFrames;           // output frames of a volume ramp (128 at 44100)
+extern float RampFramesReciprocal;   // 1 / RampFrames, single precision
+
+// ---- The ring and the streaming thread ----------------------------------------------------------------------
+
+// The song as it stood when a block had been mixed: 6 bytes, no gaps.
+#pragma pack(push, 1)
+struct BlockPosition {
+    uint8_t orderPos;    // low byte of the song's orderPos
+    uint8_t row;         // low byte of the song's row
+    int32_t elapsedMs;   // the song's elapsedMs
+};
+#pragma pack(pop)
+static_assert(sizeof(BlockPosition) == 6, "BlockPosition has no gaps");
+
+// Allocated by ModPlaySong (main thread) and written while playing by the streaming thread only.
+extern int16_t* OutputRing;              // RingFrames interleaved stereo frames looped by the device
+extern float* MixBuffer;                 // RingFrames float stereo frames, 16-byte aligned
+extern BlockPosition* BlockPositions;    // RingBlocks entries, one per block
+extern int32_t WriteBlock;               // next block to mix, 0..RingBlocks-1 (streaming thread while playing)
+extern Song* CurrentSong;                // the song being streamed, or null (changed only with no thread running)
+
+// The hand-over between the threads, sequentially consistent (a store then a load on each side).
+extern std::atomic<bool> StopRequested;     // main thread sets it to end the streaming thread
+extern std::atomic<bool> BlockInProgress;   // set by the streaming thread while it mixes a block
+extern std::atomic<bool> StreamThreadDone;  // set whenever no streaming thread runs
+
+// Zero-filled allocation used for every buffer of the sound output (null on failure); released with free().
+// Tests replace it to make an allocation fail.
+using SndAllocFn = void* (*)(size_t bytes);
+extern SndAllocFn SndAllocZeroed;
+void* SndSystemAllocZeroed(size_t bytes);
+
+// Opens the audio device at `rate` and sets the timing values and the voices. false, touching nothing, when
+// the file callbacks are not registered or the rate is outside MinOutputRate..MaxOutputRate; false when the
+// device does not open.
+bool SndInit(int32_t rate);
+// Stops a song still playing, resets and closes the device, then releases the ring.
+void SndClose();
+// Stores bpm in the song and sets samplesPerTick from it (at least 1).
+void SndSetTempo(Song* song, int32_t bpm);
+// Mixes block WriteBlock of the ring for CurrentSong, calling onTick at each tick boundary.
+void SndMixBlock();
+// The streaming thread: every 5 ms re-mixes each block the device has finished playing. Returns 0.
+uint32_t SndStreamThread(void* param);
+
+// Stops any song, resets the song's position, pre-mixes the whole ring, queues it on the device and starts
+// the streaming thread. false for no song, or when a buffer cannot be allocated (then nothing is started).
+bool ModPlaySong(Song* song);
+// Ends the streaming thread and releases the mix buffer and block table; the device goes on looping the
+// ring's last contents until SndClose. false for no song.
+bool ModStopSong(Song* song);

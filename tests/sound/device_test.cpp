@@ -1,0 +1,151 @@
+// The real audio device and threads over SDL2, run headless: SDL's dummy driver plays in real time into
+// nothing, its disk driver writes what it plays to a file.
+#include "sound/sound.h"
+
+#include "platform/platform.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Polls the device until it has played at least `bytes` (about 5 s at most).
+bool WaitPlayed(uint64_t bytes)
+{
+    for (int i = 0; i < 500; i++) {
+        uint64_t played = 0;
+        if (PlatAudioPlayedBytes(&played) && played >= bytes) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+TEST(AudioDevice, DummyDriverPlaysTheLoopAndCountsWholeFrames)
+{
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    ASSERT_TRUE(PlatAudioOpen(44100));
+    uint64_t played = 123;
+    ASSERT_TRUE(PlatAudioPlayedBytes(&played));
+    EXPECT_EQ(played, 0u);  // nothing queued yet
+
+    std::vector<int16_t> ring(2 * 2048, 0);
+    ASSERT_TRUE(PlatAudioQueueLoop(ring.data(), static_cast<uint32_t>(ring.size() * 2)));
+    ASSERT_TRUE(WaitPlayed(3 * ring.size() * 2));  // more than one turn of the loop
+    ASSERT_TRUE(PlatAudioPlayedBytes(&played));
+    EXPECT_EQ(played % 4, 0u);
+
+    PlatAudioReset();
+    ASSERT_TRUE(PlatAudioPlayedBytes(&played));
+    EXPECT_EQ(played, 0u);
+    PlatAudioClose();
+    EXPECT_FALSE(PlatAudioPlayedBytes(&played));
+    PlatAudioReset();  // harmless when closed
+    PlatAudioClose();
+}
+
+TEST(AudioDevice, DiskDriverWritesTheRingOverAndOver)
+{
+    std::string path = ::testing::TempDir() + "tw_disk_audio.raw";
+    std::remove(path.c_str());
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", path.c_str(), 1);
+    setenv("SDL_DISKAUDIODELAY", "1", 1);
+    ASSERT_TRUE(PlatAudioOpen(44100));
+    // 1000 frames, left i + 1 and right -(i + 1): a length that no callback size divides.
+    std::vector<int16_t> ring(2 * 1000);
+    for (int i = 0; i < 1000; i++) {
+        ring[2 * i] = static_cast<int16_t>(i + 1);
+        ring[2 * i + 1] = static_cast<int16_t>(-(i + 1));
+    }
+    uint32_t ringBytes = static_cast<uint32_t>(ring.size() * 2);
+    ASSERT_TRUE(PlatAudioQueueLoop(ring.data(), ringBytes));
+    ASSERT_TRUE(WaitPlayed(4 * uint64_t{ringBytes}));
+    PlatAudioClose();
+
+    std::ifstream file(path, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    // The paused device wrote silence until the ring was queued; from there on the ring, turn after turn.
+    size_t start = 0;
+    while (start < bytes.size() && bytes[start] == 0) {
+        start++;
+    }
+    EXPECT_EQ(start % 4, 0u);
+    ASSERT_GE(bytes.size() - start, 2 * size_t{ringBytes});
+    const char* ringBytesData = reinterpret_cast<const char*>(ring.data());
+    for (size_t i = start; i < bytes.size(); i++) {
+        ASSERT_EQ(bytes[i], ringBytesData[(i - start) % ringBytes]) << "byte " << i;
+    }
+    std::remove(path.c_str());
+}
+
+TEST(AudioDevice, OpeningFailsWithAnUnknownDriver)
+{
+    setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+    EXPECT_FALSE(PlatAudioOpen(44100));
+    uint64_t played = 0;
+    EXPECT_FALSE(PlatAudioPlayedBytes(&played));
+    int16_t frame[2] = {};
+    EXPECT_FALSE(PlatAudioQueueLoop(frame, 4));
+    PlatAudioReset();
+    PlatAudioClose();
+}
+
+std::atomic<int> threadRuns{0};
+uint32_t CountRun(void* param)
+{
+    threadRuns += *static_cast<int*>(param);
+    return 0;
+}
+
+TEST(AudioDevice, ThreadsRunTheirProcedureAndAreJoined)
+{
+    int by = 3;
+    PlatThread thread = PlatStartThread(CountRun, &by);
+    ASSERT_NE(thread, nullptr);
+    PlatJoinThread(thread);
+    EXPECT_EQ(threadRuns.load(), 3);
+    EXPECT_EQ(PlatStartThread(nullptr, nullptr), nullptr);
+    PlatJoinThread(nullptr);
+    PlatSleepMs(1);
+}
+
+// The whole chain on the real device: the streaming thread re-mixes blocks as the dummy driver plays them.
+std::atomic<int> ticks{0};
+void CountTick(Song* song)
+{
+    song->samplesPerTick = BlockFrames;
+    ticks++;
+}
+
+TEST(AudioDevice, ASongStreamsThroughTheDummyDevice)
+{
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    ModSetFileCallbacks(MemFileOpen, MemFileClose, MemFileRead, MemFileSeek, MemFileTell);
+    ASSERT_TRUE(SndInit(44100));
+    Song song{};
+    song.defaultBpm = 125;
+    song.defaultSpeed = 6;
+    song.onTick = CountTick;
+    ASSERT_TRUE(ModPlaySong(&song));
+    EXPECT_EQ(ticks.load(), 100);
+    for (int i = 0; i < 500 && ticks.load() < 105; i++) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_GE(ticks.load(), 105);
+    EXPECT_TRUE(ModStopSong(&song));
+    SndClose();
+    ModSetFileCallbacks(nullptr, nullptr, nullptr, nullptr, nullptr);
+}
+
+}  // namespace
