@@ -37,6 +37,7 @@ bool DrawScene()
     glLoadIdentity();
     DrawTree(treeAngle);
     treeAngle += 0.05f;
+    DrawGreeting();
     return true;
 }
 
