@@ -1,0 +1,29 @@
+// The intro's song, "data/glimrook.xm", composed in code: an arrangement of two public-domain winter tunes
+// (the Russian little-fir-tree song, 1905, and Jingle Bells, 1857) for 12 tracks, with every instrument
+// synthesised here from deterministic generators. The same build gives the same bytes on every run.
+#pragma once
+
+#include "tools/xmwriter/xmwriter.h"
+
+#include <cstdint>
+#include <vector>
+
+// Instrument numbers as the patterns use them (1-based, as the file stores them).
+enum GlimrookInstrument : uint8_t {
+    InsCelesta = 1,  // bell-like celesta: volume envelope with sustain and fadeout, forward loop, 16-bit
+    InsChoir = 2,    // soft choir pad: ping-pong loop, slow auto-vibrato, 16-bit
+    InsBass = 3,     // plucked bass, forward loop, 16-bit
+    InsLead = 4,     // reedy lead, single-cycle forward loop, 8-bit (vibrato comes from the patterns)
+    InsKick = 5,     // 16-bit one-shot
+    InsSnare = 6,    // 8-bit one-shot
+    InsHiHat = 7,    // 8-bit: closed hat below D-4, open hat from D-4 up
+    InsSleigh = 8,   // sleigh bells, 8-bit one-shot
+    InstrumentTotal = 8,
+};
+
+// Every instrument, in number order (entry k is instrument k + 1).
+std::vector<XmInstrument> SynthesiseInstruments();
+
+// The whole module: header, orders, patterns and instruments.
+XmModule ComposeGlimrook();
+
