@@ -59,7 +59,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             if (instrument.volumePointCount > 12 || instrument.panningPointCount > 12 ||
                 ((instrument.volumeEnvelopeFlags & 4) && instrument.volumeLoopStart >= instrument.volumePointCount))
                 std::abort();
-            for (int32_t j = 0; j < MaxSamplesPerInstrument; ++j) {
+            if (instrument.sampleCount < 0 || instrument.sampleCount > MaxSamplesPerInstrument ||
+                (instrument.sampleCount < MaxSamplesPerInstrument && instrument.samples[15] != &EmptySample))
+                std::abort();
+            for (int32_t j = 0; j < instrument.sampleCount; ++j) {
                 const Sample* sample = instrument.samples[j];
                 if (sample->length == 0)
                     continue;

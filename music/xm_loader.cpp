@@ -155,7 +155,7 @@ static void UnpackCell(NoteCell* cell, ModFile* file)
         cell->instrument = 0;
 }
 
-static bool ReadPatterns(Song* song, uint32_t filePatternCount, ModFile* file)
+static bool ReadPatterns(Song* song, uint32_t filePatternCount, int64_t fileSize, ModFile* file)
 {
     for (uint32_t p = 0; p < filePatternCount; ++p) {
         uint8_t header[PatternHeaderBytes];
@@ -171,9 +171,15 @@ static bool ReadPatterns(Song* song, uint32_t filePatternCount, ModFile* file)
             return false;
         // The packed size only says whether data follows; the cells are unpacked by count, not bounded by it.
         if (packedSize != 0) {
-            int32_t cellCount = pattern.rowCount * song->channelCount;
-            for (int32_t c = 0; c < cellCount; ++c)
-                UnpackCell(&pattern.cells[c], file);
+            for (int32_t row = 0; row < pattern.rowCount; ++row) {
+                // Past the end of the file every cell unpacks as empty, which the zero-filled cells already
+                // are: stop reading there (a hostile header can ask for 256 x 256 x 32 cells).
+                if (ModFileTell(file) >= fileSize)
+                    break;
+                NoteCell* cells = pattern.cells + int64_t{row} * song->channelCount;
+                for (int32_t c = 0; c < song->channelCount; ++c)
+                    UnpackCell(&cells[c], file);
+            }
         }
     }
     // Patterns the order table names but the file does not hold play as 64 empty rows.
@@ -466,7 +472,7 @@ bool ModReadXm(Song* song, ModFile* file)
     song->patterns = static_cast<Pattern*>(std::calloc(static_cast<size_t>(song->patternSlotCount), sizeof(Pattern)));
     if (song->patterns == nullptr)
         return false;
-    if (!ReadPatterns(song, filePatternCount, file))
+    if (!ReadPatterns(song, filePatternCount, fileSize, file))
         return false;
 
     if (instrumentCount > 0) {
@@ -475,9 +481,17 @@ bool ModReadXm(Song* song, ModFile* file)
             return false;
     }
     SampleBudget budget{fileSize, 2 * fileSize};
-    for (int32_t i = 0; i < song->instrumentCount; ++i)
+    for (int32_t i = 0; i < song->instrumentCount; ++i) {
+        // Past the end of the file every instrument reads as one without samples: say so without reading.
+        if (ModFileTell(file) >= fileSize) {
+            for (int32_t rest = i; rest < song->instrumentCount; ++rest)
+                for (Sample*& slot : song->instruments[rest].samples)
+                    slot = &EmptySample;
+            break;
+        }
         if (!ReadInstrument(song, i, &budget, file))
             return false;
+    }
     return true;
 }
 

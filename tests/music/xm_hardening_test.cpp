@@ -57,6 +57,14 @@ TEST(XmHardening, HeaderCountsOutsideTheirLimitsFail)
     ExpectLoad(module, false);
     module.rawInstrumentCount = 0xFFFF;
     ExpectLoad(module, false);
+    // The most a file may declare, in a file that holds none of them: all without samples.
+    module.rawInstrumentCount = 32767;
+    ExpectLoad(module, true, [](const Song& s) {
+        ASSERT_EQ(s.instrumentCount, 32767);
+        EXPECT_EQ(s.instruments[32766].sampleCount, 0);
+        EXPECT_EQ(s.instruments[32766].samples[0], &EmptySample);
+        EXPECT_EQ(s.instruments[32766].samples[15], &EmptySample);
+    });
 
     module = MinimalModule();
     module.rawPatternCount = 257;
