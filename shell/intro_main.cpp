@@ -16,6 +16,7 @@ void ResetShellState()
 
 int IntroMain()
 {
+    LoadGreetingAssets();
     if (!OpenSceneWindow(WindowTitle, 800, 600, 16, isFullscreen)) {
         return 1;
     }
