@@ -32,32 +32,13 @@ static void StorePosition(MixVoice& voice, uint64_t position)
     voice.positionFrac = static_cast<uint32_t>(position);
 }
 
-// hi + lo (an exact two-term sum, |lo| at most half a unit of hi's last place) rounded once to the nearest
-// float, ties to even: a plain (float)hi would round twice when hi falls exactly between two floats.
-static float RoundSumToFloat(double hi, double lo)
-{
-    float nearest = static_cast<float>(hi);
-    if (lo == 0.0 || static_cast<double>(nearest) == hi) {
-        return nearest;
-    }
-    float below = static_cast<double>(nearest) < hi ? nearest : std::nextafter(nearest, -HUGE_VALF);
-    float above = std::nextafter(below, HUGE_VALF);
-    double halfway = (static_cast<double>(below) + static_cast<double>(above)) * 0.5;
-    if (hi != halfway) {
-        return nearest;
-    }
-    return lo > 0.0 ? above : below;
-}
-
-// A side's gain change per frame for a ramp over d volume steps: d x (1/255) x (1/RampFrames), the exact
-// product rounded once to a float.
+// A side's gain change per frame for a ramp over d volume steps: d x (1/255) x (1/RampFrames) rounded to a
+// float. d x (1/255) is exact in double, and for every |d| <= 255 and every ramp length up to the highest
+// output rate the double product rounds to the same float as the exact product.
 static float RampStep(int32_t d)
 {
-    double scaled = static_cast<double>(d) * static_cast<double>(Inv255);  // exact for |d| <= 255
-    double reciprocal = static_cast<double>(RampFramesReciprocal);
-    double hi = scaled * reciprocal;
-    double lo = std::fma(scaled, reciprocal, -hi);
-    return RoundSumToFloat(hi, lo);
+    return static_cast<float>(static_cast<double>(d) * static_cast<double>(Inv255) *
+                              static_cast<double>(RampFramesReciprocal));
 }
 
 // A gain (full scale 1) back to volume x 256, rounded to nearest with ties to even.

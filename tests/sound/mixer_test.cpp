@@ -270,40 +270,47 @@ TEST_F(MixerTest, LoopFromFrameZeroJustShortOfItsEndStillAdvances)
 }
 
 // A new ramp in which one side does not move must not leave that side the step of the ramp before: a later
-// run of the same ramp would apply it and the gain would jump back when the ramp ends.
+// run of the same ramp would apply it and the gain would jump back when the ramp ends. Checked for each side.
 TEST_F(MixerTest, SideWithoutChangeInANewRampKeepsItsGain)
 {
     TestSample s(std::vector<int16_t>(1000, 3000), LoopForward, 0, 1000);
-    MixVoice& voice = MixVoices[2];
-    SetSteadyVoice(voice, &s.sample, 0, One, 0, 0);
-    voice.volumeLeft = 255;
-    voice.volumeRight = 255;
-    SndMixVoices(buffer.data(), 10);
-    int32_t right = voice.currentVolumeRight;
-    ASSERT_GT(right >> 8, 0);
+    for (int still : {0, 1}) {  // the channel that keeps its gain: 0 left, 1 right
+        SetUp();
+        MixVoice& voice = MixVoices[2];
+        int32_t* target[2] = {&voice.volumeLeft, &voice.volumeRight};
+        int32_t* current[2] = {&voice.currentVolumeLeft, &voice.currentVolumeRight};
+        float* stepField[2] = {&voice.rampStepLeft, &voice.rampStepRight};
+        SetSteadyVoice(voice, &s.sample, 0, One, 0, 0);
+        voice.volumeLeft = 255;
+        voice.volumeRight = 255;
+        std::fill(buffer.begin(), buffer.end(), 0.0f);
+        SndMixVoices(buffer.data(), 10);
+        int32_t reached = *current[still];
+        ASSERT_GT(reached >> 8, 0);
 
-    // Left now falls to 0; right's target is what it has reached, so only left ramps.
-    voice.volumeLeft = 0;
-    voice.volumeRight = right >> 8;
-    std::fill(buffer.begin(), buffer.end(), 0.0f);
-    SndMixVoices(buffer.data(), 50);
-    EXPECT_EQ(voice.rampFramesLeft, 78);
-    EXPECT_EQ(voice.rampStepRight, 0.0f);
-    for (int f = 0; f < 50; f++) {
-        ASSERT_EQ(buffer[2 * f + 1], Add(0.0f, 3000.0, CurrentGain(right))) << f;
-    }
-    int32_t rightAfter = voice.currentVolumeRight;
+        // The other side now falls to 0; this side's target is what it has reached, so only the other ramps.
+        *target[1 - still] = 0;
+        *target[still] = reached >> 8;
+        std::fill(buffer.begin(), buffer.end(), 0.0f);
+        SndMixVoices(buffer.data(), 50);
+        EXPECT_EQ(voice.rampFramesLeft, 78);
+        EXPECT_EQ(*stepField[still], 0.0f);
+        for (int f = 0; f < 50; f++) {
+            ASSERT_EQ(buffer[2 * f + still], Add(0.0f, 3000.0, CurrentGain(reached))) << still << " frame " << f;
+        }
+        int32_t after = *current[still];
 
-    std::fill(buffer.begin(), buffer.end(), 0.0f);
-    SndMixVoices(buffer.data(), 100);
-    for (int f = 0; f < 78; f++) {
-        ASSERT_EQ(buffer[2 * f + 1], Add(0.0f, 3000.0, CurrentGain(rightAfter))) << f;
+        std::fill(buffer.begin(), buffer.end(), 0.0f);
+        SndMixVoices(buffer.data(), 100);
+        for (int f = 0; f < 78; f++) {
+            ASSERT_EQ(buffer[2 * f + still], Add(0.0f, 3000.0, CurrentGain(after))) << still << " frame " << f;
+        }
+        for (int f = 78; f < 100; f++) {
+            ASSERT_EQ(buffer[2 * f + still], Add(0.0f, 3000.0, Gain(reached >> 8))) << still << " frame " << f;
+            ASSERT_EQ(buffer[2 * f + 1 - still], 0.0f) << still << " frame " << f;
+        }
+        EXPECT_EQ(*current[still], (reached >> 8) * 256);
     }
-    for (int f = 78; f < 100; f++) {
-        ASSERT_EQ(buffer[2 * f + 1], Add(0.0f, 3000.0, Gain(right >> 8))) << f;
-        ASSERT_EQ(buffer[2 * f], 0.0f) << f;
-    }
-    EXPECT_EQ(voice.currentVolumeRight, (right >> 8) * 256);
 }
 
 // Fixed gains go two frames at a time; the odd last frame uses the current gains, which differ only when the
@@ -432,28 +439,30 @@ TEST_F(MixerTest, TinyAndHugeStepsStayInsideTheSample)
     EXPECT_EQ(VoicePosition(MixVoices[0]), p);
 }
 
-// Away from 128 ramp frames the step's reciprocal is not a power of two; the product d x (1/255) x (1/139) is
+// Away from 128 ramp frames the step's reciprocal is not a power of two; the product d x (1/255) x (1/R) is
 // rounded to a float once. Extended precision holds that product exactly, so it serves as the reference.
 TEST_F(MixerTest, RampStepIsTheExactProductRoundedOnce)
 {
     if (std::numeric_limits<long double>::digits < 64) {
         GTEST_SKIP() << "needs a 64-bit long double mantissa for the reference";
     }
-    RampFrames = 139;
-    RampFramesReciprocal = static_cast<float>(1.0 / 139);
     TestSample s(std::vector<int16_t>(64, 0), LoopForward, 0, 64);
     MixVoice& voice = MixVoices[0];
-    for (int32_t d = -255; d <= 255; d++) {
-        if (d == 0) {
-            continue;
+    for (int32_t rampFrames : {2, 3, 64, 139, 1000, 2902}) {
+        RampFrames = rampFrames;
+        RampFramesReciprocal = 1.0f / static_cast<float>(rampFrames);
+        for (int32_t d = -255; d <= 255; d++) {
+            if (d == 0) {
+                continue;
+            }
+            SetSteadyVoice(voice, &s.sample, 0, One, d > 0 ? d : 0, 0);
+            voice.currentVolumeLeft = d > 0 ? 0 : -d * 256;
+            SndMixVoices(buffer.data(), 1);
+            long double exact = static_cast<long double>(d) * static_cast<long double>(Inv255) *
+                                static_cast<long double>(RampFramesReciprocal);
+            ASSERT_EQ(voice.rampStepLeft, static_cast<float>(exact)) << rampFrames << " " << d;
+            ASSERT_EQ(voice.rampFramesLeft, rampFrames - 1) << d;
         }
-        SetSteadyVoice(voice, &s.sample, 0, One, d > 0 ? d : 0, 0);
-        voice.currentVolumeLeft = d > 0 ? 0 : -d * 256;
-        SndMixVoices(buffer.data(), 1);
-        long double exact = static_cast<long double>(d) * static_cast<long double>(Inv255) *
-                            static_cast<long double>(RampFramesReciprocal);
-        ASSERT_EQ(voice.rampStepLeft, static_cast<float>(exact)) << d;
-        ASSERT_EQ(voice.rampFramesLeft, 138) << d;
     }
 }
 
