@@ -572,7 +572,7 @@ static Section FirTreeOnLead()
 static Section Fill()
 {
     Section s = MakeSection(RowsPerPattern);
-    PutNote(s, 0, TrLead, 71, InsLead);  // B4
+    PutNote(s, 0, TrLead, 69, InsLead);  // A4
     for (int r = 2; r < 8; ++r)
         PutEffect(s, r, TrLead, FxVibrato, r == 2 ? 0x44 : 0);
     for (int r = 8; r < 12; ++r)
@@ -711,7 +711,10 @@ static Section FirTreeDuet()
 static Section FirTreeTurning()
 {
     Section s = MakeSection(RowsPerPattern);
-    std::vector<MelodyNote> melody = ParseMelody(FirTree);
+    // The last bar climbs through the E7 (B, D) to lead into the chorus's C#.
+    std::string tune = FirTree;
+    tune.replace(tune.rfind("G4:6 r:2"), 8, "G4:4 B4:2 D5:2");
+    std::vector<MelodyNote> melody = ParseMelody(tune.c_str());
     MelodyStyle style;
     style.instrument = InsCelesta;
     style.transpose = 12;
