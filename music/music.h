@@ -122,6 +122,8 @@ struct Song {
     SongHook onStart;              // called by ModPlaySong before the tempo is set; null after loading
     SongHook onTick;               // called by the mixer whenever tickSamplesLeft reaches 0: ModUpdateTick
     SampleLoadCallback onSampleLoad;  // the hook passed to ModLoadSong, or null
+    int32_t rowRead;               // row whose cells ProcessRow read for the current row; the later ticks
+                                   // read the same cells (streaming thread)
 };
 
 // The player's state of one track. Effect semantics belong to the player; all fields are owned by the
@@ -259,3 +261,63 @@ bool ModFreeSong(Song* song);
 
 // Advances the song by one tick; the mixer calls it through onTick (streaming thread).
 void ModUpdateTick(Song* song);
+
+// ---- Row and tick player -------------------------------------------------------------------------------------
+// Everything below runs on the streaming thread inside ModUpdateTick (or on the main thread during the
+// pre-mix); it allocates nothing and takes no lock.
+
+// What a track hands to its voice at the end of a tick (MusicChannel::updateFlags).
+constexpr uint8_t UpdatePitch = 1;
+constexpr uint8_t UpdateVolume = 2;
+constexpr uint8_t UpdatePanning = 4;
+constexpr uint8_t UpdateStart = 8;
+constexpr uint8_t UpdateRestart = 32;
+
+// Highest note the Amiga period table covers: a wrapped realNote of 255 plus an arpeggio offset of 15.
+constexpr int32_t AmigaTableTopNote = 270;
+
+// The first tick of a row: reads one cell per track, starts notes and runs the row-start effects.
+void ProcessRow(Song* song);
+// Every later tick of a row: envelopes, fadeout and the running effects on the cells ProcessRow read.
+void ProcessTick(Song* song);
+
+// Amiga period of a 0-based note (0..AmigaTableTopNote; clamped) with a finetune of -128..127.
+int32_t AmigaPeriod(int32_t note, int32_t finetune);
+// Hands the channel's flagged changes to its voice (start through the voice pair, volume, panning, pitch,
+// restart). `sample` is the sample the track's instrument and note select.
+void UpdateVoice(MusicChannel* channel, Sample* sample, Song* song);
+// Advances one envelope by one tick. The six state references are the envelope's point index, tick, 16.16
+// value, output, 16.16 slope and done flag inside `channel`; flagBit (UpdateVolume or UpdatePanning) is set
+// in the channel's updateFlags.
+void StepEnvelope(MusicChannel* channel, int32_t* point, int32_t* tick, int32_t* value, int32_t* output,
+                  int32_t* slope, uint8_t* done, const EnvelopePoint* points, int32_t pointCount, uint8_t flags,
+                  uint8_t sustain, uint8_t loopStart, uint8_t loopEnd, uint8_t flagBit);
+// StepEnvelope over the instrument's volume or panning envelope and the channel's state for it.
+void StepVolumeEnvelope(MusicChannel* channel, const Instrument* instrument);
+void StepPanningEnvelope(MusicChannel* channel, const Instrument* instrument);
+// Adds the instrument's auto-vibrato to periodDelta and moves it on; sets the pitch flag.
+void AutoVibrato(MusicChannel* channel, const Instrument* instrument);
+// Sets periodDelta from the vibrato position (does not move it).
+void Vibrato(MusicChannel* channel);
+// Moves the vibrato position by the vibrato speed, wrapping from above 31 down by 64.
+void MoveVibrato(MusicChannel* channel);
+// Sets volumeDelta from the tremolo position and moves it.
+void Tremolo(MusicChannel* channel);
+// Silences the tick through volumeDelta when the on ticks are over, and counts.
+void Tremor(MusicChannel* channel);
+// Moves period toward portaTarget by 4 x portaSpeed.
+void TonePortaStep(MusicChannel* channel);
+// Resets volume, panning, envelopes, fadeout and effect positions for a new instrument.
+void StartInstrument(MusicChannel* channel, const Sample* sample);
+// The row-start meaning of the volume-column byte.
+void ApplyVolumeColumn(MusicChannel* channel, uint8_t volumeByte);
+// The sample a track's instrument and 0-based note select: EmptySample for an instrument number beyond the
+// song's, a note of 96 or more or a map slot of 16 or more. `instrument` receives EmptyInstrument likewise.
+Sample* SelectSample(const Song* song, uint8_t instrumentIndex, uint8_t note, Instrument** instrument);
+// Period and panning slides have no musical limit; they stop at +-2^30, far outside anything audible, so
+// that no sum overflows.
+constexpr int32_t SlideLimit = 1 << 30;
+int32_t LimitSlide(int64_t value);
+// The cells of `row` of the pattern at the song's order position: null when the position names no pattern
+// or the song has no tracks; an all-empty row when `row` lies outside the pattern.
+const NoteCell* ModRowCells(const Song* song, int32_t row);
