@@ -45,7 +45,7 @@ constexpr int DoubleVolume = 20;
 constexpr int HarmonyVolume = 28;
 constexpr int SoftBassVolume = 34;
 constexpr int SoftHatVolume = 14;
-constexpr int HatVolume = 20;
+constexpr int HatVolume = 24;
 constexpr int SleighSoft = 12;
 constexpr int SleighLoud = 24;
 constexpr int PadSwellFrom = 8;
@@ -760,6 +760,8 @@ static Section Ending(int transpose, int loopOrder)
     const int twinkle[8] = {91, 86, 83, 79, 74, 71, 67, 62};  // G6 down to D4
     for (int k = 0; k < 8; ++k)
         PutNote(s, 32 + 2 * k, TrBell, twinkle[k] + transpose, InsCelesta, 26 - 2 * k);
+    PutKeyOff(s, 56, TrBell);  // let the celesta ring out under the last chord
+    PutKeyOff(s, 56, TrEcho);
     PutKeyOff(s, 60, TrBass);
     for (int r = 52; r < 63; ++r)
         for (int v = 0; v < 3; ++v)

@@ -85,6 +85,14 @@ static double FadeOut(int frame, int from, int to)
     return 0.5 + 0.5 * std::cos(Pi * x);
 }
 
+// Fades the last quarter of a one-shot to silence, so a sound cut off by its own end does not click.
+static void TaperEnd(std::vector<double>& wave)
+{
+    int length = static_cast<int>(wave.size());
+    for (int k = length - length / 4; k < length; ++k)
+        wave[size_t(k)] *= FadeOut(k, length - length / 4, length);
+}
+
 // Scales the wave so its peak is SamplePeak of full scale and rounds it to 8- or 16-bit frames.
 static std::vector<int16_t> Quantise(const std::vector<double>& wave, int bits)
 {
@@ -153,7 +161,7 @@ static XmInstrument Celesta()
         wave[size_t(k)] = steady + FadeOut(k, steadyFrom / 2, steadyFrom) * strike;
     }
 
-    XmSample sample = MakeSample("celesta", wave, 16, tuning, 36);
+    XmSample sample = MakeSample("celesta", wave, 16, tuning, 44);
     sample.loop = XmLoop::Forward;
     sample.loopStart = static_cast<uint32_t>(steadyFrom);
     sample.loopLength = LoopCycles * Cycle;
@@ -211,7 +219,7 @@ static XmInstrument Choir()
         wave[size_t(k)] = x + 2.0 * breath;
     }
 
-    XmSample sample = MakeSample("choir", wave, 16, tuning, 28);
+    XmSample sample = MakeSample("choir", wave, 16, tuning, 24);
     sample.loop = XmLoop::PingPong;
     sample.loopStart = static_cast<uint32_t>(loopStart);
     sample.loopLength = static_cast<uint32_t>(length - loopStart);
@@ -335,6 +343,7 @@ static XmInstrument Kick()
         wave[size_t(k)] = std::sin(phase) * body + 0.6 * click * std::exp(-t / 0.004);
         phase += 2.0 * Pi * hz / tuning.rate;
     }
+    TaperEnd(wave);
     XmInstrument instrument;
     instrument.name = "kick";
     instrument.samples.push_back(MakeSample("kick", wave, 16, tuning, 56));
@@ -359,9 +368,10 @@ static XmInstrument Snare()
                           0.35 * std::sin(2.0 * Pi * 330.0 * t) * std::exp(-t / 0.03) +
                           bright * std::exp(-t / 0.07);
     }
+    TaperEnd(wave);
     XmInstrument instrument;
     instrument.name = "snare";
-    instrument.samples.push_back(MakeSample("snare", wave, 8, tuning, 44));
+    instrument.samples.push_back(MakeSample("snare", wave, 8, tuning, 50));
     XmMapAllNotes(&instrument, 0);
     return instrument;
 }
@@ -382,6 +392,7 @@ static std::vector<double> HatWave(double rate, double seconds, double decay, ui
         second = once;
         wave[size_t(k)] = twice * (1.0 - std::exp(-t / 0.0005)) * std::exp(-t / decay);
     }
+    TaperEnd(wave);
     return wave;
 }
 
@@ -438,6 +449,7 @@ static XmInstrument SleighBells()
         previous = white;
         wave[size_t(k)] = x;
     }
+    TaperEnd(wave);
     XmInstrument instrument;
     instrument.name = "sleigh bells";
     instrument.samples.push_back(MakeSample("sleigh bells", wave, 8, tuning, 30));
