@@ -17,7 +17,12 @@ void ResetShellState()
 int IntroMain()
 {
     LoadGreetingAssets();
+    PrepareMusic();
     if (!OpenSceneWindow(WindowTitle, 800, 600, 16, isFullscreen)) {
+        return 1;
+    }
+    // A failure here has written its line; the window and the audio output are left to process exit.
+    if (!StartMusic()) {
         return 1;
     }
 
@@ -45,6 +50,8 @@ int IntroMain()
             CloseSceneWindow();
             isFullscreen = !isFullscreen;
             if (!OpenSceneWindow(WindowTitle, 640, 480, 16, isFullscreen)) {
+                // No streaming thread may outlive the song and the tables it plays from.
+                StopMusic();
                 return 1;
             }
         }
@@ -53,6 +60,7 @@ int IntroMain()
         }
     }
 
+    StopMusic();
     CloseSceneWindow();
     // A normal quit (Esc, the close box) always ends with 0, whatever the last message carried.
     return 0;

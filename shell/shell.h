@@ -24,6 +24,12 @@ void ResizeScene(int width, int height);
 bool InitSceneState();
 intptr_t SceneWindowProc(PlatWindow window, uint32_t message, uintptr_t wParam, intptr_t lParam);
 
+// The intro's music: register the file callbacks (before the window opens); open the audio output, load
+// "data/glimrook.xm" and play it (false after writing one line to standard output); stop, free and close.
+void PrepareMusic();
+bool StartMusic();
+void StopMusic();
+
 // The whole program: start-up, frame loop, shutdown. Returns the process exit code: 0 after a normal quit,
 // 1 when start-up or a fullscreen toggle failed.
 int IntroMain();

@@ -1,12 +1,19 @@
-// The frame loop against the platform's test stand-in: quitting, Esc, F1 and minimising, and exit codes.
-// The drawing calls go to OpenGL without a current context, where they do nothing.
+// The frame loop against the platform's test stand-in: quitting, Esc, F1 and minimising, the music's
+// start and stop, and exit codes. The drawing calls go to OpenGL without a current context, where they do
+// nothing; the music streams the real song to the stand-in audio device.
+#include "platform/fake/fake_audio.h"
 #include "platform/fake/fake_platform.h"
 #include "scene/scene.h"
 #include "shell/shell.h"
 
+#include "sound/sound.h"
+
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -15,8 +22,15 @@ protected:
     void SetUp() override
     {
         FakePlatformReset();
+        FakeAudioReset();
         ResetShellState();
         treeAngle = 0.0f;
+    }
+
+    void TearDown() override
+    {
+        // Every run that got as far as the music leaves no thread behind.
+        EXPECT_TRUE(StreamThreadDone.load());
     }
 
     static int CountCalls(const std::string& prefix)
@@ -169,6 +183,67 @@ TEST_F(FrameLoopTest, FailedToggleEndsAtOnceWithExitCodeOne)
     EXPECT_EQ(fakePlatform.boxes.back().text, "Program Will Now Close.");
     EXPECT_EQ(fakePlatform.windowsCreated, 1);
     EXPECT_EQ(fakePlatform.script.size(), 2u);
+}
+
+TEST_F(FrameLoopTest, MusicPlaysWhileTheLoopRunsAndStopsBeforeTheWindowCloses)
+{
+    FakeQueueIdle(2);
+    FakeQueueMessage(PLAT_WM_CLOSE);
+    EXPECT_EQ(IntroMain(), 0);
+    EXPECT_EQ(fakeAudio.opens, 1);
+    EXPECT_EQ(fakeAudio.rate, 44100);
+    EXPECT_EQ(fakeAudio.queues, 1);
+    EXPECT_EQ(fakeAudio.threadsStarted.load(), 1);
+    EXPECT_EQ(fakeAudio.threadsJoined.load(), 1);
+    EXPECT_EQ(fakeAudio.closes, 1);
+    EXPECT_FALSE(fakeAudio.open);
+}
+
+TEST_F(FrameLoopTest, NoAudioDeviceWritesItsLineAndEndsWithOneLeavingTheWindowOpen)
+{
+    fakeAudio.openFails = true;
+    FakeQueueIdle(2);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(IntroMain(), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error upon initialization\n");
+    EXPECT_EQ(fakePlatform.windowsCreated, 1);
+    EXPECT_FALSE(FakeCalled("DestroyWindow"));
+    EXPECT_EQ(fakePlatform.swaps, 0);
+    EXPECT_TRUE(fakePlatform.boxes.empty());
+    CloseSceneWindow();
+}
+
+TEST_F(FrameLoopTest, MissingSongWritesItsLineAndEndsWithOne)
+{
+    // Run where there is no data/ at all: every bitmap gives its box, the song its line.
+    std::filesystem::path here = std::filesystem::current_path();
+    std::filesystem::path empty = std::filesystem::temp_directory_path() / ("tarnwick-empty-" + std::to_string(getpid()));
+    std::filesystem::create_directories(empty);
+    std::filesystem::current_path(empty);
+    testing::internal::CaptureStdout();
+    int code = IntroMain();
+    std::string output = testing::internal::GetCapturedStdout();
+    std::filesystem::current_path(here);
+    std::filesystem::remove_all(empty);
+    EXPECT_EQ(code, 1);
+    EXPECT_EQ(output, "Error loading song\n");
+    EXPECT_EQ(fakePlatform.windowsCreated, 1);
+    EXPECT_EQ(fakeAudio.threadsStarted.load(), 0);
+    EXPECT_FALSE(fakePlatform.boxes.empty());
+    SndClose();
+    CloseSceneWindow();
+}
+
+TEST_F(FrameLoopTest, FailedToggleStopsTheMusicBeforeEnding)
+{
+    fakePlatform.failing = {"ChangeDisplayMode"};
+    fakePlatform.boxAnswers = {PLAT_IDYES, PLAT_IDNO};
+    FakeQueueIdle();
+    FakeQueueMessage(KeyDownMessage, PLAT_VK_F1);
+    FakeQueueIdle();
+    EXPECT_EQ(IntroMain(), 1);
+    EXPECT_EQ(fakeAudio.threadsStarted.load(), 1);
+    EXPECT_EQ(fakeAudio.threadsJoined.load(), 1);
 }
 
 }  // namespace

@@ -1,0 +1,48 @@
+// The intro's music: file access first, then the audio output, then the song, and the reverse at shutdown.
+#include "shell/shell.h"
+
+#include "music/music.h"
+#include "sound/sound.h"
+
+#include <cstdio>
+
+static const char* const SongPath = "data/glimrook.xm";
+
+// The song loaded by StartMusic, held for the whole run (main thread).
+static Song* introSong = nullptr;
+
+void PrepareMusic()
+{
+    ModSetFileCallbacks(MemFileOpen, MemFileClose, MemFileRead, MemFileSeek, MemFileTell);
+}
+
+bool StartMusic()
+{
+    if (!SndInit(44100)) {
+        std::fputs("Error upon initialization\n", stdout);
+        std::fflush(stdout);
+        return false;
+    }
+    introSong = ModLoadSong(SongPath, nullptr);
+    if (introSong == nullptr) {
+        std::fputs("Error loading song\n", stdout);
+        std::fflush(stdout);
+        return false;
+    }
+    // A ring that cannot be allocated leaves nothing playing: the output cannot start.
+    if (!ModPlaySong(introSong)) {
+        std::fputs("Error upon initialization\n", stdout);
+        std::fflush(stdout);
+        return false;
+    }
+    return true;
+}
+
+void StopMusic()
+{
+    if (introSong != nullptr) {
+        ModFreeSong(introSong);
+        introSong = nullptr;
+    }
+    SndClose();
+}
