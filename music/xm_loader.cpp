@@ -7,6 +7,8 @@
 // reads as zeros (a file cut inside its pattern data gives empty cells from there on).
 #include "music/music.h"
 
+#include "sound/sound.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -520,8 +522,10 @@ bool ModFreeSong(Song* song)
     if (song == nullptr)
         return false;
 
-    // SOUND OUTPUT HAND-OVER: the sound output adds its two steps here, before anything is released:
-    // wait (busy) until BlockInProgress is clear, then ModStopSong(song), so no block is mixed from freed memory.
+    // No block may be mixed from freed memory: wait until none is in progress, then stop the streaming.
+    while (BlockInProgress) {
+    }
+    ModStopSong(song);
 
     if (song->instruments != nullptr) {
         for (int32_t i = 0; i < song->instrumentCount; ++i) {

@@ -419,6 +419,28 @@ TEST_F(StreamTest, PlayAfterStopTakesTheOldLoopBackAndStartsFresh)
     EXPECT_TRUE(ModStopSong(&song));
 }
 
+// A song made as the loader makes it (zero-filled, owning nothing yet), freed while it streams: the thread
+// is stopped before the song's memory goes, and freeing after a stop releases nothing twice.
+TEST_F(StreamTest, FreeingAPlayingSongStopsTheStreamFirst)
+{
+    for (bool stopFirst : {false, true}) {
+        auto* loaded = static_cast<Song*>(std::calloc(1, sizeof(Song)));
+        ASSERT_NE(loaded, nullptr);
+        *loaded = song;
+        ASSERT_TRUE(ModPlaySong(loaded));
+        PlayTo(BlockBytes(3));
+        if (stopFirst) {
+            ASSERT_TRUE(ModStopSong(loaded));
+        }
+        EXPECT_TRUE(ModFreeSong(loaded));
+        EXPECT_EQ(CurrentSong, nullptr);
+        EXPECT_EQ(MixBuffer, nullptr);
+        EXPECT_FALSE(BlockInProgress);
+    }
+    EXPECT_EQ(fakeAudio.threadsJoined.load(), 2);
+    EXPECT_FALSE(ModFreeSong(nullptr));
+}
+
 TEST_F(StreamTest, AFailedAllocationStartsNothing)
 {
     for (int failAt = 1; failAt <= 3; failAt++) {
