@@ -89,6 +89,18 @@ wait_exit() {
     return 1
 }
 
+# Waits (up to 10 s) until the named window has the keyboard focus, so a key goes to it.
+wait_focus() {
+    local id focus
+    for _ in $(seq 100); do
+        id=$(find_window "$1")
+        focus=$(xdotool getwindowfocus 2>/dev/null)
+        [ -n "$id" ] && [ -n "$focus" ] && [ $((id)) -eq $((focus)) ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
 # A key held about 100 ms (a bare tap can be lost between two polls).
 press() {
     xdotool keydown "$1"; sleep 0.1; xdotool keyup "$1"
@@ -109,9 +121,11 @@ windowed_toggle_escape)
     start_intro
     wait_window "Tarnwick Rare" >/dev/null || fail "the window did not appear"
     wait_size "Tarnwick Rare" 800x600 || fail "the first window is not 800x600"
+    wait_focus "Tarnwick Rare" || fail "the window never had the focus"
     sleep 0.5
     press F1
     wait_size "Tarnwick Rare" 640x480 || fail "F1 did not give a 640x480 window"
+    wait_focus "Tarnwick Rare" || fail "the new window never had the focus"
     sleep 0.5
     press Escape
     wait_exit || fail "Esc did not end the intro"
@@ -131,6 +145,7 @@ fullscreen_refused_yes)
     start_intro
     answer_box "Lumo GL" Return
     wait_size "Tarnwick Rare" 800x600 || fail "no 800x600 window after Yes"
+    wait_focus "Tarnwick Rare" || fail "the window never had the focus"
     sleep 0.5
     press Escape
     wait_exit || fail "Esc did not end the intro"
