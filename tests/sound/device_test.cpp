@@ -138,7 +138,7 @@ TEST(AudioDevice, ASongStreamsThroughTheDummyDevice)
     song.defaultSpeed = 6;
     song.onTick = CountTick;
     ASSERT_TRUE(ModPlaySong(&song));
-    EXPECT_EQ(ticks.load(), 100);
+    EXPECT_GE(ticks.load(), 100);  // the pre-mix; the thread may already have re-mixed a block
     for (int i = 0; i < 500 && ticks.load() < 105; i++) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
