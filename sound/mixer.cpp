@@ -148,7 +148,7 @@ static void MixOneVoice(MixVoice& voice, float* out, int32_t frames)
         uint64_t step = (uint64_t{voice.speedInt} << 32) | voice.speedFrac;
         uint64_t position = RawPosition(voice);
 
-        // 1-2. The run ends at the span's end or at the boundary ahead, whichever comes first.
+        // The run ends at the span's end or at the boundary ahead, whichever comes first.
         int32_t count = remaining;
         bool boundary = false;
         uint64_t distance = forward ? (uint64_t{end} << 32) - position : position - (uint64_t{sample.loopStart} << 32);
@@ -169,7 +169,7 @@ static void MixOneVoice(MixVoice& voice, float* out, int32_t frames)
             }
         }
 
-        // 3. Ramp set-up: a running ramp goes on while both targets stand; a changed target starts a new one.
+        // Ramp set-up: a running ramp goes on while both targets stand; a changed target starts a new one.
         int32_t ramp = 0;
         float stepLeft = 0.0f;
         float stepRight = 0.0f;
@@ -212,7 +212,7 @@ static void MixOneVoice(MixVoice& voice, float* out, int32_t frames)
             }
         }
 
-        // 4-6. Mix the run.
+        // Mix the run.
         float gainLeft = static_cast<float>(voice.volumeLeft) * Inv255;
         float gainRight = static_cast<float>(voice.volumeRight) * Inv255;
         float startLeft = static_cast<float>(voice.currentVolumeLeft) * (1.0f / 256.0f) * Inv255;
@@ -230,7 +230,7 @@ static void MixOneVoice(MixVoice& voice, float* out, int32_t frames)
                 rampLeft += stepLeft;
                 rampRight += stepRight;
             } else if ((count & 1) != 0 && f == count - 1) {
-                // Fixed gains go two frames at a time; the odd last frame takes the current gains.
+                // Without a ramp frames go in pairs at the fixed gains; an odd last frame takes the current ones.
                 left = startLeft;
                 right = startRight;
             } else {
@@ -242,7 +242,7 @@ static void MixOneVoice(MixVoice& voice, float* out, int32_t frames)
             position = (position & ~uint64_t{1}) + delta;
         }
 
-        // 7. Take over the gains the ramp reached.
+        // Take over the gains the ramp reached.
         if (ramp != 0) {
             voice.currentVolumeLeft = GainToVolume(rampLeft);
             voice.currentVolumeRight = GainToVolume(rampRight);
@@ -261,7 +261,7 @@ static void MixOneVoice(MixVoice& voice, float* out, int32_t frames)
             }
         }
 
-        // 8-9. The span's end, or a boundary.
+        // The span's end, or a boundary.
         StorePosition(voice, position);
         if (!boundary) {
             return;
