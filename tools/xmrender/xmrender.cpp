@@ -1,0 +1,391 @@
+// xmrender SONG.xm OUT.wav: renders a song offline, bit for bit as the intro streams it. The song is loaded
+// with the intro's loader through the same in-memory file callbacks, started with ModPlaySong (which resets
+// the song and pre-mixes the ring of blocks, exactly as on a sound device) and then mixed block after block
+// with SndMixBlock; every block is written as it leaves the mixer. The stand-in audio device plays nothing
+// and its streaming thread is held back, so this program alone mixes, on its own thread.
+//
+// By default the render stops where the song first comes back to an order position it has already played
+// (the wrap to the restart position or a backward jump); --seconds renders a fixed length. Exit codes: 0 done,
+// 1 the song does not load or the output cannot be written, 2 bad usage.
+#include "music/music.h"
+#include "platform/fake/fake_audio.h"
+#include "platform/platform.h"
+#include "sound/sound.h"
+
+#include <CLI/CLI.hpp>
+#include <sndfile.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int ExitLoadFailed = 1;
+constexpr int ExitUsage = 2;
+// Longest render without --seconds: a song that never comes back to an order position (it always does,
+// since play never ends) cannot run forever.
+constexpr double MaxDefaultSeconds = 3600.0;
+constexpr double MaxSeconds = 24.0 * 3600.0;
+
+// Where the song stands, followed on every tick through the song's onTick (main thread only here).
+struct SongWatch {
+    bool visited[256];       // order positions whose rows have started
+    int32_t lastOrderPos;    // order position entered last; -1 before the first row
+    int64_t nextTickFrame;   // output frame at which the next tick comes
+    int64_t loopFrame;       // frame at which the song came back to a played order position; -1 not yet
+    int32_t loopOrderPos;    // the order position it came back to
+};
+
+SongWatch watch;
+
+// The song's tick, as the intro runs it, plus the bookkeeping of where the render may stop.
+void WatchedTick(Song* song)
+{
+    int64_t tickFrame = watch.nextTickFrame;
+    // A row start that takes a pending order position (or the very first) enters an order position, also
+    // when it is the one just played (a pattern that repeats itself as the restart position).
+    bool entering = song->tick == 0 && (song->nextOrderPos >= 0 || watch.lastOrderPos < 0);
+    ModUpdateTick(song);
+    if (entering && watch.loopFrame < 0) {
+        int32_t pos = song->orderPos & 255;
+        if (watch.visited[pos]) {
+            watch.loopFrame = tickFrame;
+            watch.loopOrderPos = pos;
+        }
+        watch.visited[pos] = true;
+        watch.lastOrderPos = pos;
+    }
+    // The mixer runs at least one frame per tick, whatever the tempo.
+    watch.nextTickFrame += song->samplesPerTick < 1 ? 1 : song->samplesPerTick;
+}
+
+// libsndfile cannot write a WAV to a pipe (it seeks back to fill in the sizes): standard output is
+// rendered into memory through its virtual I/O and copied out at the end.
+struct MemoryOutput {
+    std::vector<uint8_t> bytes;
+    sf_count_t position = 0;
+};
+
+sf_count_t MemoryLength(void* user)
+{
+    return static_cast<sf_count_t>(static_cast<MemoryOutput*>(user)->bytes.size());
+}
+
+sf_count_t MemorySeek(sf_count_t offset, int whence, void* user)
+{
+    auto* memory = static_cast<MemoryOutput*>(user);
+    sf_count_t base = whence == SEEK_CUR ? memory->position
+                      : whence == SEEK_END ? static_cast<sf_count_t>(memory->bytes.size())
+                                           : 0;
+    sf_count_t target = base + offset;
+    if (target < 0) {
+        return -1;
+    }
+    memory->position = target;
+    return target;
+}
+
+sf_count_t MemoryRead(void* destination, sf_count_t count, void* user)
+{
+    auto* memory = static_cast<MemoryOutput*>(user);
+    sf_count_t available = static_cast<sf_count_t>(memory->bytes.size()) - memory->position;
+    if (count > available) {
+        count = available > 0 ? available : 0;
+    }
+    if (count > 0) {
+        std::memcpy(destination, memory->bytes.data() + memory->position, static_cast<size_t>(count));
+        memory->position += count;
+    }
+    return count;
+}
+
+sf_count_t MemoryWrite(const void* source, sf_count_t count, void* user)
+{
+    auto* memory = static_cast<MemoryOutput*>(user);
+    size_t end = static_cast<size_t>(memory->position + count);
+    if (end > memory->bytes.size()) {
+        memory->bytes.resize(end);
+    }
+    std::memcpy(memory->bytes.data() + memory->position, source, static_cast<size_t>(count));
+    memory->position += count;
+    return count;
+}
+
+sf_count_t MemoryTell(void* user)
+{
+    return static_cast<MemoryOutput*>(user)->position;
+}
+
+struct Output {
+    SNDFILE* file = nullptr;
+    bool toStdout = false;
+    MemoryOutput memory;
+    SF_VIRTUAL_IO io{MemoryLength, MemorySeek, MemoryRead, MemoryWrite, MemoryTell};
+};
+
+// The output format by the name's extension; 0 for a name that is neither .wav nor .flac.
+int OutputFormat(const std::string& path)
+{
+    if (path == "-") {
+        return SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    }
+    size_t dot = path.find_last_of('.');
+    std::string extension = dot == std::string::npos ? "" : path.substr(dot + 1);
+    for (char& c : extension) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    if (extension == "wav") {
+        return SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    }
+    if (extension == "flac") {
+        return SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+    }
+    return 0;
+}
+
+bool OpenOutput(Output* output, const std::string& path, int format, int32_t rate)
+{
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = 2;
+    info.format = format;
+    if (path == "-") {
+        output->toStdout = true;
+        output->file = sf_open_virtual(&output->io, SFM_RDWR, &info, &output->memory);
+    } else {
+        output->file = sf_open(path.c_str(), SFM_WRITE, &info);
+    }
+    if (output->file == nullptr) {
+        std::fprintf(stderr, "xmrender: cannot write %s: %s\n", path.c_str(), sf_strerror(nullptr));
+        return false;
+    }
+    return true;
+}
+
+bool WriteFrames(Output* output, const int16_t* frames, int64_t count)
+{
+    if (output->file == nullptr || count <= 0) {
+        return true;
+    }
+    return sf_writef_short(output->file, frames, count) == count;
+}
+
+bool CloseOutput(Output* output, const std::string& path)
+{
+    if (output->file == nullptr) {
+        return true;
+    }
+    bool ok = sf_close(output->file) == 0;
+    output->file = nullptr;
+    if (ok && output->toStdout) {
+        const std::vector<uint8_t>& bytes = output->memory.bytes;
+        ok = std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size() && std::fflush(stdout) == 0;
+    }
+    if (!ok) {
+        std::fprintf(stderr, "xmrender: cannot write %s\n", path.c_str());
+    }
+    return ok;
+}
+
+std::string FormatDuration(int64_t frames, int32_t rate)
+{
+    int64_t ms = frames * 1000 / rate;
+    char text[48];
+    std::snprintf(text, sizeof text, "%lld:%02lld.%03lld", static_cast<long long>(ms / 60000),
+                  static_cast<long long>(ms / 1000 % 60), static_cast<long long>(ms % 1000));
+    return text;
+}
+
+void PrintInfo(const Song* song, const std::string& path)
+{
+    int32_t samples = 0;
+    for (int32_t k = 0; k < song->instrumentCount; k++) {
+        samples += song->instruments[k].sampleCount;
+    }
+    std::printf("Song:            %s\n", path.c_str());
+    std::printf("Channels:        %d\n", song->channelCount);
+    std::printf("Orders:          %d (restart at %d)\n", song->orderCount, song->restartPosition);
+    std::printf("Patterns:        %d\n", song->patternSlotCount);
+    std::printf("Instruments:     %d\n", song->instrumentCount);
+    std::printf("Samples:         %d\n", samples);
+    std::printf("Frequency table: %s\n", (song->flags & 1) != 0 ? "linear" : "Amiga");
+    std::printf("Speed:           %d\n", song->defaultSpeed);
+    std::printf("BPM:             %d\n", song->defaultBpm);
+}
+
+void PrintLength(int32_t rate)
+{
+    if (watch.loopFrame >= 0) {
+        std::printf("Length:          %s (then order %d again)\n", FormatDuration(watch.loopFrame, rate).c_str(),
+                    watch.loopOrderPos);
+    } else {
+        std::printf("Length:          longer than the render\n");
+    }
+}
+
+// A bar when the total is known, else the time rendered so far; on standard error, redrawn in place.
+void ShowProgress(int64_t frames, int64_t total, int32_t rate, const Song* song)
+{
+    if (total > 0) {
+        int filled = static_cast<int>(frames * 40 / total);
+        char bar[41];
+        for (int k = 0; k < 40; k++) {
+            bar[k] = k < filled ? '#' : '.';
+        }
+        bar[40] = '\0';
+        std::fprintf(stderr, "\r[%s] %3d%%  %s", bar, static_cast<int>(frames * 100 / total),
+                     FormatDuration(frames, rate).c_str());
+    } else {
+        std::fprintf(stderr, "\rrendering  order %3d/%d  %s", song->orderPos, song->orderCount,
+                     FormatDuration(frames, rate).c_str());
+    }
+    std::fflush(stderr);
+}
+
+struct Options {
+    std::string songPath;
+    std::string outPath;
+    int32_t rate = 44100;
+    double seconds = 0.0;
+    bool info = false;
+    bool quiet = false;
+};
+
+// Loads, plays and writes; returns the exit code.
+int Render(const Options& options)
+{
+    PlatMessageBox = PlatMessageBoxToStderr;
+    ModSetFileCallbacks(MemFileOpen, MemFileClose, MemFileRead, MemFileSeek, MemFileTell);
+    Song* song = ModLoadSong(options.songPath.c_str(), nullptr);
+    if (song == nullptr) {
+        std::fprintf(stderr, "xmrender: cannot load %s: missing, unreadable or not an XM module\n",
+                     options.songPath.c_str());
+        return ExitLoadFailed;
+    }
+    if (options.info) {
+        PrintInfo(song, options.songPath);
+    }
+
+    Output output;
+    bool rendering = !options.outPath.empty();
+    if (rendering && !OpenOutput(&output, options.outPath, OutputFormat(options.outPath), options.rate)) {
+        ModFreeSong(song);
+        return ExitLoadFailed;
+    }
+
+    FakeAudioReset();
+    if (!SndInit(options.rate)) {
+        std::fprintf(stderr, "xmrender: cannot start the mixer at %d Hz\n", options.rate);
+        CloseOutput(&output, options.outPath);
+        ModFreeSong(song);
+        return ExitLoadFailed;
+    }
+    watch = SongWatch{};
+    watch.lastOrderPos = -1;
+    watch.loopFrame = -1;
+    song->onTick = WatchedTick;
+    // The streaming thread that play starts waits until the end: the blocks are mixed here, in order.
+    fakeAudio.holdNewThreads = true;
+
+    int64_t fixedFrames = options.seconds > 0.0 ? std::llround(options.seconds * options.rate) : -1;
+    int64_t ceilingFrames = static_cast<int64_t>(MaxDefaultSeconds * options.rate);
+    bool progress = !options.quiet && rendering && isatty(STDERR_FILENO) != 0;
+    bool ok = ModPlaySong(song);
+    int64_t written = 0;
+    int64_t blocksMixed = RingBlocks;  // the pre-mix filled the whole ring
+    while (ok) {
+        // The stop may become known while a block is mixed; it never lies before the frames written.
+        int64_t limit = fixedFrames >= 0 ? fixedFrames : (watch.loopFrame >= 0 ? watch.loopFrame : ceilingFrames);
+        if (written >= limit) {
+            break;
+        }
+        if (written >= blocksMixed * BlockFrames) {
+            SndMixBlock();
+            blocksMixed++;
+            continue;
+        }
+        // Each block is written before the ring comes round to it again.
+        int64_t block = (written / BlockFrames) % RingBlocks;
+        int64_t inBlock = written % BlockFrames;
+        int64_t count = std::min<int64_t>(BlockFrames - inBlock, limit - written);
+        const int16_t* frames = OutputRing + 2 * (block * BlockFrames + inBlock);
+        if (rendering && !WriteFrames(&output, frames, count)) {
+            std::fprintf(stderr, "%sxmrender: cannot write %s\n", progress ? "\n" : "", options.outPath.c_str());
+            ok = false;
+            break;
+        }
+        written += count;
+        if (progress && (written / BlockFrames) % 25 == 0) {
+            ShowProgress(written, fixedFrames, options.rate, song);
+        }
+    }
+    if (progress) {
+        ShowProgress(written, fixedFrames, options.rate, song);
+        std::fprintf(stderr, "\n");
+    }
+
+    // Let the held thread end without mixing, then stop and release as the intro does.
+    StopRequested = true;
+    fakeAudio.holdNewThreads = false;
+    ModFreeSong(song);
+    SndClose();
+    if (!CloseOutput(&output, options.outPath)) {
+        ok = false;
+    }
+    if (options.info) {
+        PrintLength(options.rate);
+    }
+    if (!ok) {
+        return ExitLoadFailed;
+    }
+    if (fixedFrames < 0 && watch.loopFrame < 0) {
+        std::fprintf(stderr, "xmrender: the song did not come back to a played order position within %.0f s; "
+                             "stopped there\n", MaxDefaultSeconds);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    CLI::App app{"Renders an XM song offline, bit for bit as the intro plays it."};
+    app.add_option("song", options.songPath, "XM module to render")->required();
+    app.add_option("output", options.outPath, "output file: .wav or .flac (16-bit stereo), or - for a WAV on "
+                                              "standard output");
+    app.add_option("--rate", options.rate, "output rate in Hz")
+        ->check(CLI::Range(MinOutputRate, MaxOutputRate));
+    app.add_option("--seconds", options.seconds, "render this many seconds instead of up to the song's loop")
+        ->check(CLI::Range(0.001, MaxSeconds));
+    app.add_flag("--info", options.info, "print the song's channels, orders, patterns, instruments, samples, "
+                                         "frequency table, speed, BPM and length");
+    app.add_flag("-q,--quiet", options.quiet, "no progress bar");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        app.exit(e);
+        return ExitUsage;
+    }
+    if (options.outPath.empty() && !options.info) {
+        std::fprintf(stderr, "xmrender: no output file given (or use --info)\n%s", app.help().c_str());
+        return ExitUsage;
+    }
+    if (!options.outPath.empty() && OutputFormat(options.outPath) == 0) {
+        std::fprintf(stderr, "xmrender: %s: the output must end in .wav or .flac, or be -\n",
+                     options.outPath.c_str());
+        return ExitUsage;
+    }
+    if (options.info && options.outPath == "-") {
+        std::fprintf(stderr, "xmrender: --info and - both use standard output\n");
+        return ExitUsage;
+    }
+    return Render(options);
+}
