@@ -377,7 +377,9 @@ void ModUpdateTick(Song* song)
         }
         ProcessRow(song);
         if (song->nextRow == -1) {
-            song->nextRow = song->row + 1;
+            // A pattern loop whose start row was itself set back during a row can leave the row below -1;
+            // play goes on from row 0 rather than stand still on rows outside the pattern.
+            song->nextRow = song->row + 1 < 0 ? 0 : song->row + 1;
             const Pattern* pattern = PatternAt(song, song->orderPos);
             int32_t rowCount = pattern != nullptr ? pattern->rowCount : 0;
             if (song->nextRow >= rowCount) {

@@ -450,6 +450,27 @@ TEST_F(PlayerTrace, PortamentoUpStopsAtFiftySixDownHasNoLimit)
     EXPECT_EQ(MusicChannels[1].voice->speedFrac, static_cast<uint32_t>((uint64_t{100} << 32) / 44100));
 }
 
+TEST_F(PlayerTrace, PeriodSlidesStopFarOutsideTheAudibleRange)
+{
+    XmModule module = TraceModule(2, {4}, 1);
+    XmSetCell(&module.patterns[0], 2, 0, 0, Cell(NoteC4, 1));
+    XmSetCell(&module.patterns[0], 2, 0, 1, Cell(NoteC4, 1));
+    XmSetCell(&module.patterns[0], 2, 1, 0, Cell(0, 0, 0, 14, 0x2F));
+    XmSetCell(&module.patterns[0], 2, 1, 1, Cell(0, 0, 0, 33, 0x1F));
+    Play(module);
+    StepTick(song);
+    MusicChannels[0].period = SlideLimit - 10;
+    MusicChannels[1].period = -SlideLimit + 3;
+    StepTick(song);
+    EXPECT_EQ(MusicChannels[0].period, SlideLimit);
+    EXPECT_EQ(MusicChannels[1].period, -SlideLimit);
+    // Far below hearing and far above it: the floor, and (too large for 32 bits) the floor again.
+    const uint32_t floorStep = static_cast<uint32_t>((uint64_t{100} << 32) / 44100);
+    EXPECT_EQ(MusicChannels[0].voice->speedFrac, floorStep);
+    EXPECT_EQ(MusicChannels[1].voice->speedInt, 0u);
+    EXPECT_EQ(MusicChannels[1].voice->speedFrac, floorStep);
+}
+
 TEST_F(PlayerTrace, BreakPastTheEndOfAShorterPatternPlaysAnEmptyRow)
 {
     XmModule module = TraceModule(1, {4, 2, 4}, 1);
@@ -500,6 +521,71 @@ TEST_F(PlayerTrace, VolumeColumnVibratoWithEffectFourMovesTwice)
     EXPECT_EQ(MusicChannels[0].vibratoPos, 8);
     StepTick(song);
     EXPECT_EQ(MusicChannels[0].vibratoPos, 16);
+}
+
+}  // namespace
+
+namespace {
+
+// Every cell value a damaged or hostile module can hold, played for many ticks: the player must stay
+// inside its tables, patterns and voices, and hand the mixer only steps and gains it can use.
+TEST_F(PlayerTrace, RandomCellsKeepTheVoicesUsable)
+{
+    for (uint32_t seed = 1; seed <= 16; seed++) {
+        uint32_t state = seed * 2654435761u;
+        auto next = [&state]() {
+            state ^= state << 13;
+            state ^= state >> 17;
+            state ^= state << 5;
+            return state;
+        };
+        XmModule module = TraceModule(4, {16, 5, 64}, 3);
+        module.flags = seed % 2 == 0 ? 0 : XmFlagLinearFrequencies;
+        module.restartPosition = 1;
+        module.instruments[0].volumeEnvelope.points = {{0, 0}, {3, 64}, {2, 20}, {9, 40}};
+        module.instruments[0].volumeEnvelope.flags = XmEnvelopeOn | XmEnvelopeSustain | XmEnvelopeLoop;
+        module.instruments[0].volumeEnvelope.sustain = 1;
+        module.instruments[0].volumeEnvelope.loopStart = 0;
+        module.instruments[0].volumeEnvelope.loopEnd = 3;
+        module.instruments[0].panningEnvelope.points = {{0, 64}, {7, 0}};
+        module.instruments[0].panningEnvelope.flags = XmEnvelopeOn;
+        module.instruments[0].vibratoType = static_cast<uint8_t>(seed);
+        module.instruments[0].vibratoDepth = 15;
+        module.instruments[0].vibratoRate = 200;
+        module.instruments[1].samples[0].relativeNote = static_cast<int8_t>(seed % 2 == 0 ? 90 : -90);
+        module.instruments[1].samples[0].loop = XmLoop::PingPong;
+        module.instruments[1].samples[0].loopStart = 100;
+        module.instruments[1].samples[0].loopLength = 50;
+        for (XmPattern& pattern : module.patterns) {
+            for (XmCell& cell : pattern.cells) {
+                uint32_t r = next();
+                cell.note = static_cast<uint8_t>(r % 4 == 0 ? next() % 98 : 0);
+                cell.instrument = static_cast<uint8_t>(r % 3 == 0 ? next() % 4 : 0);
+                cell.volume = static_cast<uint8_t>(r % 5 < 2 ? next() : 0);
+                cell.effect = static_cast<uint8_t>(next() % 36);
+                cell.param = static_cast<uint8_t>(next());
+            }
+        }
+        Play(module);
+        for (int tick = 0; tick < 5000; tick++) {
+            ModUpdateTick(song);
+            ASSERT_GE(song->orderPos, 0);
+            ASSERT_LT(song->orderPos, song->orderCount);
+            for (int track = 0; track < 4; track++) {
+                const MixVoice* voice = MusicChannels[track].voice;
+                ASSERT_TRUE(voice == &MixVoices[track] || voice == &MixVoices[track + 32]);
+                ASSERT_LT(voice->speedInt, 256u);
+                ASSERT_TRUE(voice->speedInt > 0 || voice->speedFrac > 256u);
+                ASSERT_GE(voice->volumeLeft, 0);
+                ASSERT_GE(voice->volumeRight, 0);
+                ASSERT_GE(voice->panning, 0);
+                ASSERT_LE(voice->panning, 255);
+            }
+        }
+        ModFreeSong(song);
+        song = nullptr;
+        ResetOutput(44100);
+    }
 }
 
 }  // namespace

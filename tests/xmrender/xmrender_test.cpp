@@ -169,6 +169,25 @@ TEST_F(XmRender, InfoDescribesTheSong)
     EXPECT_NE(out.find("Length:          0:00.856 (then order 1 again)\n"), std::string::npos) << out;
 }
 
+TEST_F(XmRender, TheIntroSongHasHeadroomAndNoClipping)
+{
+    std::string introSong = std::string(TARNWICK_SOURCE_DIR) + "/data/glimrook.xm";
+    ASSERT_TRUE(fs::exists(introSong)) << introSong;
+    ASSERT_EQ(Run("'" + introSong + "' '" + PathOf("intro.wav") + "' -q"), 0);
+    Audio audio = ReadAudio(PathOf("intro.wav"));
+    ASSERT_GT(audio.samples.size(), 44100u * 2 * 10);
+    int32_t peak = 0;
+    size_t clipped = 0;
+    for (int16_t value : audio.samples) {
+        peak = std::max<int32_t>(peak, value < 0 ? -value : value);
+        clipped += (value == 32767 || value == -32768) ? 1 : 0;
+    }
+    EXPECT_EQ(clipped, 0u);
+    // Between -6 dBFS and -0.5 dBFS.
+    EXPECT_GE(peak, 16423);
+    EXPECT_LE(peak, 30934);
+}
+
 TEST_F(XmRender, UsageAndLoadFailures)
 {
     std::string song = Save(ShortSong());
