@@ -296,6 +296,9 @@ int Render(const Options& options)
     int64_t ceilingFrames = static_cast<int64_t>(MaxDefaultSeconds * options.rate);
     bool progress = !options.quiet && rendering && isatty(STDERR_FILENO) != 0;
     bool ok = ModPlaySong(song);
+    if (!ok) {
+        std::fprintf(stderr, "xmrender: not enough memory to play %s\n", options.songPath.c_str());
+    }
     int64_t written = 0;
     int64_t blocksMixed = RingBlocks;  // the pre-mix filled the whole ring
     while (ok) {
