@@ -1,6 +1,7 @@
-// The software mixer: adds the voices into the float mix buffer, resampling each sample with linear
-// interpolation, following its loop, and smoothing every gain change with a linear ramp; then converts a mixed
-// block to 16-bit PCM.
+// The software mixer as plainly written: adds the voices into the float mix buffer, resampling each sample
+// with linear interpolation, following its loop, and smoothing every gain change with a linear ramp; then
+// converts a mixed block to 16-bit PCM. This is the reference that the fast path (mixer_fast.cpp) must match
+// bit for bit; the streaming thread runs the fast one.
 //
 // Each voice's work is cut into runs that end exactly at the next loop or sample boundary, at the end of a
 // ramp, or at the end of the span, so the frame loops never test for an end. The arithmetic is fixed to the
@@ -274,7 +275,7 @@ static void MixOneVoice(MixVoice& voice, float* out, int32_t frames)
     }
 }
 
-void SndMixVoices(float* destination, int32_t frames)
+void SndMixVoicesReference(float* destination, int32_t frames)
 {
     if (destination == nullptr || frames < 1) {
         return;
@@ -286,7 +287,7 @@ void SndMixVoices(float* destination, int32_t frames)
     }
 }
 
-void SndConvertBlock(int16_t* destination, const float* source, int32_t frames)
+void SndConvertBlockReference(int16_t* destination, const float* source, int32_t frames)
 {
     if (destination == nullptr || source == nullptr || frames <= 0) {
         return;

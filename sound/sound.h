@@ -116,3 +116,22 @@ bool ModPlaySong(Song* song);
 // Ends the streaming thread and releases the mix buffer and block table; the device goes on looping the
 // ring's last contents until SndClose. false for no song.
 bool ModStopSong(Song* song);
+
+// ---- Mixer implementations ----------------------------------------------------------------------------------
+//
+// SndMixVoices and SndConvertBlock above run the fast path (mixer_fast.cpp). The plainly written versions
+// below (mixer.cpp) are kept as the reference it must match: for the same voices and buffer, both leave the
+// same voices and the same 16-bit output. The fast path skips the products of a silent voice (all of them
+// zeros), so a zero in the float buffer may differ in sign, which converts to the same sample.
+void SndMixVoicesReference(float* destination, int32_t frames);
+void SndConvertBlockReference(int16_t* destination, const float* source, int32_t frames);
+
+// What SndMixVoices and SndConvertBlock run: the fast path with its plain C++ frame loops (Portable, any
+// processor) or with AVX2 vectors of four doubles (Avx2), or the reference itself (Reference), so that whole
+// songs can be streamed through each and compared.
+enum class SndKernel : int32_t { Reference = 0, Portable = 1, Avx2 = 2 };
+// The one in use: the best the processor has, chosen at start-up; tests and benchmarks switch it (main
+// thread, while no song plays).
+extern SndKernel SndMixKernel;
+// The best fast path this processor runs: Avx2 where it has AVX2, else Portable.
+SndKernel SndBestKernel();
