@@ -1,0 +1,252 @@
+#!/usr/bin/env bash
+# End-to-end checks of the Windows intro under Wine. Each case starts its own Xvfb (with the screen the case
+# needs) and its own PulseAudio with a null sink as the sound device, runs the intro from the repository
+# root under Wine, drives it with xdotool and ends everything it started, Wine's processes included.
+#
+# Usage: wine_e2e.sh CASE PATH-TO-TARNWICK.EXE
+# Environment: WINEPREFIX (a prefix made with `wineboot -i`; required), WINE (the loader, default
+# /usr/lib/wine/wine64), XMRENDER (the offline renderer, for the music case), E2E_ARTIFACTS (a folder that
+# keeps the captured frame and recording, optional).
+set -u
+case_name=$1
+intro=$2
+here=$(cd "$(dirname "$0")" && pwd)
+wine=${WINE:-/usr/lib/wine/wine64}
+wineserver=$(dirname "$wine")/wineserver
+: "${WINEPREFIX:?WINEPREFIX must name a prefix made with wineboot}"
+export WINEPREFIX
+export WINEDEBUG=-all
+# No mono or gecko installers: nothing may ask a question nobody answers.
+export WINEDLLOVERRIDES="mscoree=;mshtml="
+
+work=$(mktemp -d)
+xvfb_pid=""
+pulse_pid=""
+intro_pid=""
+parec_pid=""
+log=$work/intro.log
+cleanup() {
+    [ -n "$parec_pid" ] && kill "$parec_pid" 2>/dev/null
+    [ -n "$intro_pid" ] && kill -9 "$intro_pid" 2>/dev/null
+    # Every Windows process of this prefix (the intro, its desktop, Wine's services) ends with its server.
+    "$wineserver" -k 2>/dev/null
+    timeout 10 "$wineserver" -w 2>/dev/null
+    [ -n "$pulse_pid" ] && kill "$pulse_pid" 2>/dev/null
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+    wait 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL ($case_name): $*"
+    echo "--- intro output:"; grep -v '^ALSA lib' "$log" 2>/dev/null
+    exit 1
+}
+
+# Starts Xvfb on a free display with the given screen ("800x600x16") and exports DISPLAY.
+start_xvfb() {
+    local fifo display
+    fifo=$work/xvfb.fifo
+    mkfifo "$fifo"
+    Xvfb -displayfd 3 -screen 0 "$1" -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+    xvfb_pid=$!
+    read -r -t 10 display <"$fifo" || fail "Xvfb did not start"
+    export DISPLAY=":$display"
+}
+
+# Starts a private PulseAudio whose default sink is a null sink clocked in real time (44100 Hz stereo,
+# 16-bit), reachable only through a socket in the case's own folder.
+start_pulse() {
+    mkdir -p "$work/pulse"
+    export XDG_RUNTIME_DIR=$work/pulse
+    export PULSE_SERVER=unix:$work/pulse/native
+    HOME=$work/pulse pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no \
+        -L "module-native-protocol-unix socket=$work/pulse/native auth-anonymous=1" \
+        -L "module-null-sink sink_name=tw_null rate=44100 format=s16le channels=2" \
+        >"$work/pulse.log" 2>&1 &
+    pulse_pid=$!
+    for _ in $(seq 50); do
+        pactl info >/dev/null 2>&1 && { pactl set-default-sink tw_null; return 0; }
+        sleep 0.1
+    done
+    cat "$work/pulse.log"
+    fail "PulseAudio did not start"
+}
+
+start_intro() {
+    "$wine" "$intro" >"$log" 2>&1 &
+    intro_pid=$!
+}
+
+# The id of a mapped top-level window with this exact name, from the window tree.
+find_window() {
+    xwininfo -root -children 2>/dev/null | grep -F "\"$1\": (" | awk '{print $1}' | while read -r id; do
+        xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable' && { echo "$id"; break; }
+    done
+}
+
+# Waits (up to 40 s: Wine's first start in a prefix is slow) for a window with this exact name; prints its id.
+wait_window() {
+    local id=""
+    for _ in $(seq 400); do
+        id=$(find_window "$1")
+        [ -n "$id" ] && { echo "$id"; return 0; }
+        kill -0 "$intro_pid" 2>/dev/null || return 1
+        sleep 0.1
+    done
+    return 1
+}
+
+window_size() {
+    xwininfo -id "$1" 2>/dev/null | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}'
+}
+
+# Waits (up to 10 s) until the named window has this size ("800x600").
+wait_size() {
+    local id geometry=""
+    for _ in $(seq 100); do
+        id=$(find_window "$1")
+        if [ -n "$id" ]; then
+            geometry=$(window_size "$id")
+            [ "$geometry" = "$2" ] && return 0
+        fi
+        sleep 0.1
+    done
+    echo "last geometry: ${geometry:-none}"
+    return 1
+}
+
+# Waits (up to 15 s) for the intro to end and sets `code` to its exit code.
+code=""
+wait_exit() {
+    for _ in $(seq 150); do
+        if ! kill -0 "$intro_pid" 2>/dev/null; then
+            wait "$intro_pid"
+            code=$?
+            intro_pid=""
+            return 0
+        fi
+        sleep 0.1
+    done
+    return 1
+}
+
+# Gives the named window the keyboard focus and waits (up to 10 s) until it has it, so a key goes to it.
+# Without a window manager nobody else hands Wine's windows the X focus.
+wait_focus() {
+    local id focus
+    for _ in $(seq 100); do
+        id=$(find_window "$1")
+        [ -n "$id" ] && xdotool windowfocus "$id" 2>/dev/null
+        focus=$(xdotool getwindowfocus 2>/dev/null)
+        [ -n "$id" ] && [ -n "$focus" ] && [ $((id)) -eq $((focus)) ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# A key held about 100 ms (a bare tap can fall between two polls of the message queue).
+press() {
+    xdotool keydown "$1"; sleep 0.1; xdotool keyup "$1"
+}
+
+# Answers a message box found by its caption with the keys given (Return takes the default button).
+answer_box() {
+    local id caption=$1
+    shift
+    id=$(wait_window "$caption") || fail "no box captioned '$caption'"
+    xdotool windowfocus "$id" 2>/dev/null
+    sleep 0.5
+    for key in "$@"; do
+        press "$key"
+        sleep 0.2
+    done
+}
+
+keep() {
+    [ -n "${E2E_ARTIFACTS:-}" ] && mkdir -p "$E2E_ARTIFACTS" && cp "$1" "$E2E_ARTIFACTS/$case_name-$(basename "$1")"
+    return 0
+}
+
+case "$case_name" in
+frame_toggle_escape)
+    # 800x600x16 is the requested mode itself: fullscreen is granted, so no question is asked.
+    start_xvfb 800x600x16
+    start_pulse
+    start_intro
+    wait_window "Tarnwick Rare" >/dev/null || fail "the window did not appear"
+    wait_size "Tarnwick Rare" 800x600 || fail "the first window is not 800x600"
+    [ -n "$(find_window "Lumo GL")" ] && fail "the fullscreen question was asked on an 800x600x16 screen"
+    wait_focus "Tarnwick Rare" || fail "the window never had the focus"
+    sleep 2
+    xwd -silent -id "$(find_window "Tarnwick Rare")" >"$work/frame.xwd" || fail "no frame captured"
+    keep "$work/frame.xwd"
+    python3 "$here/check_frame.py" "$work/frame.xwd" data 800x600 || fail "the frame is wrong"
+    press F1
+    wait_size "Tarnwick Rare" 640x480 || fail "F1 did not give a 640x480 window"
+    wait_focus "Tarnwick Rare" || fail "the new window never had the focus"
+    sleep 1
+    xwd -silent -id "$(find_window "Tarnwick Rare")" >"$work/frame640.xwd" || fail "no frame captured"
+    keep "$work/frame640.xwd"
+    python3 "$here/check_frame.py" "$work/frame640.xwd" data 640x480 || fail "the 640x480 frame is wrong"
+    press Escape
+    wait_exit || fail "Esc did not end the intro"
+    [ "$code" = 0 ] || fail "exit code $code after Esc"
+    ;;
+fullscreen_refused_yes)
+    # The display has no 800x600 mode: the mode change is refused and the question comes.
+    start_xvfb 1024x768x16
+    start_pulse
+    start_intro
+    answer_box "Lumo GL" Return
+    wait_window "Tarnwick Rare" >/dev/null || fail "no window after Yes"
+    wait_size "Tarnwick Rare" 800x600 || fail "the window after Yes is not 800x600"
+    wait_focus "Tarnwick Rare" || fail "the window never had the focus"
+    sleep 1
+    press Escape
+    wait_exit || fail "Esc did not end the intro"
+    [ "$code" = 0 ] || fail "exit code $code after Esc"
+    ;;
+fullscreen_refused_no)
+    start_xvfb 1024x768x16
+    start_pulse
+    start_intro
+    # A Yes/No box has no Cancel, so Esc does nothing there: N is the No button's key.
+    answer_box "Lumo GL" n
+    answer_box "ERROR" Return
+    wait_exit || fail "the intro did not end after No"
+    [ "$code" = 1 ] || fail "exit code $code after No (expected 1)"
+    [ -n "$(find_window "Tarnwick Rare")" ] && fail "a scene window was opened after No"
+    ;;
+music_real_time)
+    # The null sink plays in real time; its monitor is recorded while the intro runs, and what was heard
+    # must be the offline render of the song, without a gap or a repeated block.
+    [ -n "${XMRENDER:-}" ] && [ -x "$XMRENDER" ] || fail "XMRENDER must name the offline renderer"
+    "$XMRENDER" -q --seconds 30 data/glimrook.xm "$work/render.wav" >/dev/null || fail "the offline render failed"
+    start_xvfb 800x600x16
+    start_pulse
+    parec -d tw_null.monitor --format=s16le --rate=44100 --channels=2 --raw "$work/heard.raw" &
+    parec_pid=$!
+    started=$(date +%s%N)
+    start_intro
+    wait_window "Tarnwick Rare" >/dev/null || fail "the window did not appear"
+    wait_focus "Tarnwick Rare" || fail "the window never had the focus"
+    sleep 10
+    press Escape
+    wait_exit || fail "Esc did not end the intro"
+    [ "$code" = 0 ] || fail "exit code $code after Esc"
+    sleep 0.5
+    kill "$parec_pid" 2>/dev/null
+    wait "$parec_pid" 2>/dev/null
+    parec_pid=""
+    ended=$(date +%s%N)
+    keep "$work/heard.raw"
+    python3 "$here/check_audio.py" "$work/heard.raw" "$work/render.wav" \
+        "$(( (ended - started) / 1000000 ))" \
+        || fail "the music heard is not the song in real time"
+    ;;
+*)
+    echo "unknown case $case_name"; exit 2 ;;
+esac
+echo "PASS ($case_name)"
