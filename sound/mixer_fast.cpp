@@ -13,7 +13,8 @@
 // - A voice whose targets and applied gains are all 0, with no ramp running, adds only zeros: its runs skip
 //   the arithmetic and advance the position, direction, loop turns and end exactly as the frames would.
 // - Gains and the sample's loop are read once per run rather than per frame; the AVX2 loop mixes four frames
-//   per iteration with vectors of four doubles, the portable loop two frames per iteration.
+//   per iteration with vectors of four doubles, the portable loop two frames per iteration. The AVX2 loop is
+//   chosen at start-up when the processor has AVX2 (SndMixKernel).
 //
 // Runs on one thread at a time, like the reference (see sound.h).
 #include "sound/sound.h"
@@ -22,6 +23,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -93,7 +95,7 @@ bool RampSumsExact(double start, double step, int32_t count)
 
 // ---- Frame loops -------------------------------------------------------------------------------------------
 // Each adds `count` frames of a sample into `out`, frame n read at q + n x e (raw 32.32, wrapping). The
-// portable loop applies fixed gains; the AVX2 loop the gains start + n x step (step 0 for fixed gains).
+// portable loop applies fixed gains; the AVX2 loop fixed gains or, with Ramp, the gains start + n x step.
 
 void MixFramesPortable(const int16_t* data, uint64_t q, uint64_t e, float* out, int32_t count, const RunGains& g)
 {
@@ -127,42 +129,56 @@ void MixFramesRamped(const int16_t* data, uint64_t q, uint64_t e, float* out, in
     *right = gainRight;
 }
 
-// Four frames per iteration. The positions' integer parts and halved fractions are split into two vectors of
-// four 32-bit values; one gather per iteration reads each frame and the next as one 32-bit value (the two
-// 16-bit samples side by side). Interpolation and the gains in double precision, as in the reference; the
-// mix buffer's floats are widened, added to and rounded back one by one.
+// Four frames per iteration. The frames are read with plain loads (each frame and the next as one 32-bit
+// value: the two 16-bit samples side by side), which beats a gather here; the halved fractions are kept in a
+// vector of four 32-bit values of their own, as the low 32 bits of q + n x e depend only on those of q and e.
+// Interpolation and the gains in double precision, as in the reference; the mix buffer's floats are widened,
+// added to and rounded back one by one.
+template <bool Ramp>
 __attribute__((target("avx2"))) void MixFramesAvx2(const int16_t* data, uint64_t q, uint64_t e, float* out,
                                                      int32_t count, const RunGains& g)
 {
-    const bool ramp = g.stepLeft != 0.0 || g.stepRight != 0.0;
-    const __m256i split = _mm256_setr_epi32(1, 3, 5, 7, 0, 2, 4, 6);
     const __m256d unit = _mm256_set1_pd(FractionUnit);
     const __m256d start = _mm256_setr_pd(g.startLeft, g.startRight, g.startLeft, g.startRight);
     const __m256d step = _mm256_setr_pd(g.stepLeft, g.stepRight, g.stepLeft, g.stepRight);
     const __m256d four = _mm256_set1_pd(4.0);
-    const __m256i advance = _mm256_set1_epi64x(static_cast<int64_t>(4 * e));
-    __m256i positions = _mm256_setr_epi64x(static_cast<int64_t>(q), static_cast<int64_t>(q + e),
-                                           static_cast<int64_t>(q + 2 * e), static_cast<int64_t>(q + 3 * e));
+    const uint32_t fractionStep = static_cast<uint32_t>(e);
+    const __m128i fractionAdvance = _mm_set1_epi32(static_cast<int32_t>(4 * fractionStep));
+    __m128i fractions = _mm_setr_epi32(static_cast<int32_t>(static_cast<uint32_t>(q)),
+                                       static_cast<int32_t>(static_cast<uint32_t>(q) + fractionStep),
+                                       static_cast<int32_t>(static_cast<uint32_t>(q) + 2 * fractionStep),
+                                       static_cast<int32_t>(static_cast<uint32_t>(q) + 3 * fractionStep));
     __m256d frameLow = _mm256_setr_pd(0.0, 0.0, 1.0, 1.0);
     __m256d frameHigh = _mm256_setr_pd(2.0, 2.0, 3.0, 3.0);
-    const int* base = reinterpret_cast<const int*>(data);
 
     int32_t f = 0;
     for (; f + 4 <= count; f += 4) {
-        __m256i parts = _mm256_permutevar8x32_epi32(positions, split);
-        __m128i index = _mm256_castsi256_si128(parts);
-        __m128i fraction = _mm_srli_epi32(_mm256_extracti128_si256(parts, 1), 1);
-        __m128i pair = _mm_i32gather_epi32(base, index, 2);
-        __m256d s0 = _mm256_cvtepi32_pd(_mm_srai_epi32(_mm_slli_epi32(pair, 16), 16));
-        __m256d s1 = _mm256_cvtepi32_pd(_mm_srai_epi32(pair, 16));
-        __m256d t = _mm256_mul_pd(_mm256_cvtepi32_pd(fraction), unit);
+        uint64_t q1 = q + e;
+        uint64_t q2 = q1 + e;
+        uint64_t q3 = q2 + e;
+        int32_t pair0;
+        int32_t pair1;
+        int32_t pair2;
+        int32_t pair3;
+        std::memcpy(&pair0, data + static_cast<int32_t>(static_cast<uint32_t>(q >> 32)), sizeof pair0);
+        std::memcpy(&pair1, data + static_cast<int32_t>(static_cast<uint32_t>(q1 >> 32)), sizeof pair1);
+        std::memcpy(&pair2, data + static_cast<int32_t>(static_cast<uint32_t>(q2 >> 32)), sizeof pair2);
+        std::memcpy(&pair3, data + static_cast<int32_t>(static_cast<uint32_t>(q3 >> 32)), sizeof pair3);
+        q = q3 + e;
+        __m128i pairs = _mm_insert_epi32(
+            _mm_insert_epi32(_mm_insert_epi32(_mm_cvtsi32_si128(pair0), pair1, 1), pair2, 2), pair3, 3);
+        // Little-endian: the frame in the low half, the next frame in the high half.
+        __m256d s0 = _mm256_cvtepi32_pd(_mm_srai_epi32(_mm_slli_epi32(pairs, 16), 16));
+        __m256d s1 = _mm256_cvtepi32_pd(_mm_srai_epi32(pairs, 16));
+        __m256d t = _mm256_mul_pd(_mm256_cvtepi32_pd(_mm_srli_epi32(fractions, 1)), unit);
+        fractions = _mm_add_epi32(fractions, fractionAdvance);
         __m256d x = _mm256_add_pd(s0, _mm256_mul_pd(_mm256_sub_pd(s1, s0), t));
 
         __m256d xLow = _mm256_permute4x64_pd(x, 0x50);   // x0 x0 x1 x1: frames 0 and 1, left and right
         __m256d xHigh = _mm256_permute4x64_pd(x, 0xFA);  // x2 x2 x3 x3
         __m256d gainLow = start;
         __m256d gainHigh = start;
-        if (ramp) {
+        if constexpr (Ramp) {
             gainLow = _mm256_add_pd(start, _mm256_mul_pd(frameLow, step));
             gainHigh = _mm256_add_pd(start, _mm256_mul_pd(frameHigh, step));
             frameLow = _mm256_add_pd(frameLow, four);
@@ -175,13 +191,15 @@ __attribute__((target("avx2"))) void MixFramesAvx2(const int16_t* data, uint64_t
         mixHigh = _mm256_add_pd(mixHigh, _mm256_mul_pd(xHigh, gainHigh));
         _mm_storeu_ps(o, _mm256_cvtpd_ps(mixLow));
         _mm_storeu_ps(o + 4, _mm256_cvtpd_ps(mixHigh));
-        positions = _mm256_add_epi64(positions, advance);
     }
-    q += static_cast<uint64_t>(f) * e;
     for (; f < count; f++) {
-        double n = static_cast<double>(f);
-        double left = ramp ? g.startLeft + n * g.stepLeft : g.startLeft;
-        double right = ramp ? g.startRight + n * g.stepRight : g.startRight;
+        double left = g.startLeft;
+        double right = g.startRight;
+        if constexpr (Ramp) {
+            double n = static_cast<double>(f);
+            left = g.startLeft + n * g.stepLeft;
+            right = g.startRight + n * g.stepRight;
+        }
         AddFrame(out + 2 * f, Interpolate(data, q), left, right);
         q += e;
     }
@@ -289,7 +307,7 @@ template <SndKernel Kernel>
 void MixFrames(const int16_t* data, uint64_t q, uint64_t e, float* out, int32_t count, const RunGains& g)
 {
     if constexpr (Kernel == SndKernel::Avx2) {
-        MixFramesAvx2(data, q, e, out, count, g);
+        MixFramesAvx2<false>(data, q, e, out, count, g);
     } else {
         MixFramesPortable(data, q, e, out, count, g);
     }
@@ -386,7 +404,7 @@ void MixOneVoice(MixVoice& voice, float* out, int32_t frames)
             RunGains gains{startLeft, startRight, stepLeft, stepRight};
             if (Kernel == SndKernel::Avx2 && RampSumsExact(gains.startLeft, gains.stepLeft, count) &&
                 RampSumsExact(gains.startRight, gains.stepRight, count)) {
-                MixFramesAvx2(data, q, e, out, count, gains);
+                MixFramesAvx2<true>(data, q, e, out, count, gains);
                 rampLeft = gains.startLeft + static_cast<double>(count) * gains.stepLeft;
                 rampRight = gains.startRight + static_cast<double>(count) * gains.stepRight;
             } else {
