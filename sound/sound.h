@@ -135,3 +135,21 @@ enum class SndKernel : int32_t { Reference = 0, Portable = 1, Avx2 = 2 };
 extern SndKernel SndMixKernel;
 // The best fast path this processor runs: Avx2 where it has AVX2, else Portable.
 SndKernel SndBestKernel();
+
+// ---- Rendering without a device -----------------------------------------------------------------------------
+//
+// The song mixed block after block into the caller's buffer, with no device and no thread: the blocks that
+// ModPlaySong and the streaming thread put into the ring, in the same order and bit for bit. For offline
+// renders and tests. Main thread only, and never while a song streams: a render and a play share the voices,
+// the track table and the timing values. Stop the render before the song is freed.
+
+// Sets the timing values for `rate` as SndInit does (no device is opened), starts the song as ModPlaySong
+// does (position, tempo, onStart, voices, tracks) and allocates the render's mix block through
+// SndAllocZeroed. Ends a render already running first. false, with no render running, for no song, a rate
+// outside MinOutputRate..MaxOutputRate, a song streaming, or a failed allocation.
+bool SndRenderStart(Song* song, int32_t rate);
+// Mixes the next block into `out`: BlockFrames 16-bit stereo frames, left then right. Returns the frames
+// written (BlockFrames), or 0 when no render runs or out is null.
+int32_t SndRenderBlock(int16_t* out);
+// Ends the render and releases its mix block; harmless when none runs.
+void SndRenderStop();

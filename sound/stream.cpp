@@ -3,6 +3,7 @@
 // with new contents, one ring turn later. Mixing is cut at tick boundaries, where the song's onTick advances
 // the player: this is the song's clock.
 #include "sound/sound.h"
+#include "sound/stream_shared.h"
 
 #include "platform/platform.h"
 
@@ -65,14 +66,20 @@ bool SndInit(int32_t rate)
     if (!PlatAudioOpen(rate)) {
         return false;
     }
+    SndSetOutputTiming(rate);
+    ResetVoices();
+    return true;
+}
+
+void SndSetOutputTiming(int32_t rate)
+{
+    OutputRate = rate;
     SecondsPerFrame = 1.0f / static_cast<float>(rate);
     BlockFrames = ((rate * BlockMilliseconds) / 1000 + 3) & ~3;
     RingBlocks = (BufferMilliseconds / BlockMilliseconds) * 2;
     RingFrames = RingBlocks * BlockFrames;
     RampFrames = (rate * 128) / 44100;
     RampFramesReciprocal = 1.0f / static_cast<float>(RampFrames);
-    ResetVoices();
-    return true;
 }
 
 void SndClose()
@@ -107,14 +114,8 @@ void SndSetTempo(Song* song, int32_t bpm)
     }
 }
 
-void SndMixBlock()
+void SndMixSongBlock(Song* song, float* block, int16_t* out)
 {
-    Song* song = CurrentSong;
-    if (song == nullptr || MixBuffer == nullptr || OutputRing == nullptr || BlockPositions == nullptr) {
-        return;
-    }
-    int32_t base = WriteBlock * BlockFrames;
-    float* block = MixBuffer + 2 * static_cast<ptrdiff_t>(base);
     std::memset(block, 0, sizeof(float) * 2 * static_cast<size_t>(BlockFrames));
 
     int32_t left = song->tickSamplesLeft;
@@ -139,12 +140,22 @@ void SndMixBlock()
         // Truncated per piece: SecondsPerFrame lies just below 1/44100, so 882 frames add 19 ms.
         song->elapsedMs += static_cast<int32_t>(static_cast<double>(n) * SecondsPerFrame * 1000.0);
     }
+    song->tickSamplesLeft = left;
+    SndConvertBlock(out, block, BlockFrames);
+}
+
+void SndMixBlock()
+{
+    Song* song = CurrentSong;
+    if (song == nullptr || MixBuffer == nullptr || OutputRing == nullptr || BlockPositions == nullptr) {
+        return;
+    }
+    ptrdiff_t base = static_cast<ptrdiff_t>(WriteBlock) * BlockFrames;
+    SndMixSongBlock(song, MixBuffer + 2 * base, OutputRing + 2 * base);
     BlockPosition& entry = BlockPositions[WriteBlock];
     entry.orderPos = static_cast<uint8_t>(song->orderPos);
     entry.row = static_cast<uint8_t>(song->row);
     entry.elapsedMs = song->elapsedMs;
-    song->tickSamplesLeft = left;
-    SndConvertBlock(OutputRing + 2 * static_cast<ptrdiff_t>(base), block, BlockFrames);
     WriteBlock++;
     if (WriteBlock >= RingBlocks) {
         WriteBlock = 0;
@@ -185,16 +196,8 @@ static void ReleasePlayBuffers()
     BlockPositions = nullptr;
 }
 
-bool ModPlaySong(Song* song)
+void SndResetPlayback(Song* song)
 {
-    if (song == nullptr) {
-        return false;
-    }
-    ModStopSong(song);
-    if (BlockFrames <= 0) {
-        return false;  // the output was never initialised: there is no ring to play
-    }
-
     song->globalVolume = song->initialGlobalVolume;
     song->nextRow = -1;
     song->nextOrderPos = -1;
@@ -220,6 +223,19 @@ bool ModPlaySong(Song* song)
         MusicChannels[i] = MusicChannel{};
         MusicChannels[i].voice = &MixVoices[i];
     }
+}
+
+bool ModPlaySong(Song* song)
+{
+    if (song == nullptr) {
+        return false;
+    }
+    ModStopSong(song);
+    if (BlockFrames <= 0) {
+        return false;  // the output was never initialised: there is no ring to play
+    }
+
+    SndResetPlayback(song);
 
     // An earlier play left its ring looping on the device: take it back before queueing the new one.
     if (OutputRing != nullptr) {

@@ -1,14 +1,13 @@
 // xmrender SONG.xm OUT.wav: renders a song offline, bit for bit as the intro streams it. The song is loaded
-// with the intro's loader through the same in-memory file callbacks, started with ModPlaySong (which resets
-// the song and pre-mixes the ring of blocks, exactly as on a sound device) and then mixed block after block
-// with SndMixBlock; every block is written as it leaves the mixer. The stand-in audio device plays nothing
-// and its streaming thread is held back, so this program alone mixes, on its own thread.
+// with the intro's loader through the same in-memory file callbacks, started and mixed block after block
+// through the sound output's rendering without a device, which starts a song exactly as ModPlaySong does and
+// mixes the very blocks the streaming thread puts into the device's ring; every block is written as it
+// leaves the mixer. No audio device is opened and no thread is started.
 //
 // By default the render stops where the song first comes back to an order position it has already played
 // (the wrap to the restart position or a backward jump); --seconds renders a fixed length. Exit codes: 0 done,
 // 1 the song does not load or the output cannot be written, 2 bad usage.
 #include "music/music.h"
-#include "platform/fake/fake_audio.h"
 #include "platform/platform.h"
 #include "sound/sound.h"
 
@@ -278,50 +277,41 @@ int Render(const Options& options)
         return ExitLoadFailed;
     }
 
-    FakeAudioReset();
-    if (!SndInit(options.rate)) {
-        std::fprintf(stderr, "xmrender: cannot start the mixer at %d Hz\n", options.rate);
-        CloseOutput(&output, options.outPath);
-        ModFreeSong(song);
-        return ExitLoadFailed;
-    }
     watch = SongWatch{};
     watch.lastOrderPos = -1;
     watch.loopFrame = -1;
     song->onTick = WatchedTick;
-    // The streaming thread that play starts waits until the end: the blocks are mixed here, in order.
-    fakeAudio.holdNewThreads = true;
 
     int64_t fixedFrames = options.seconds > 0.0 ? std::llround(options.seconds * options.rate) : -1;
     int64_t ceilingFrames = static_cast<int64_t>(MaxDefaultSeconds * options.rate);
     bool progress = !options.quiet && rendering && isatty(STDERR_FILENO) != 0;
-    bool ok = ModPlaySong(song);
+    bool ok = SndRenderStart(song, options.rate);
     if (!ok) {
         std::fprintf(stderr, "xmrender: not enough memory to play %s\n", options.songPath.c_str());
     }
+    std::vector<int16_t> block(ok ? 2 * static_cast<size_t>(BlockFrames) : 0);
     int64_t written = 0;
-    int64_t blocksMixed = RingBlocks;  // the pre-mix filled the whole ring
+    int64_t blockAt = 0;       // frames of the current block already written
+    int64_t blockFrames = 0;   // frames in the current block (0 before the first)
     while (ok) {
         // The stop may become known while a block is mixed; it never lies before the frames written.
         int64_t limit = fixedFrames >= 0 ? fixedFrames : (watch.loopFrame >= 0 ? watch.loopFrame : ceilingFrames);
         if (written >= limit) {
             break;
         }
-        if (written >= blocksMixed * BlockFrames) {
-            SndMixBlock();
-            blocksMixed++;
+        if (blockAt == blockFrames) {
+            blockFrames = SndRenderBlock(block.data());
+            blockAt = 0;
+            ok = blockFrames > 0;
             continue;
         }
-        // Each block is written before the ring comes round to it again.
-        int64_t block = (written / BlockFrames) % RingBlocks;
-        int64_t inBlock = written % BlockFrames;
-        int64_t count = std::min<int64_t>(BlockFrames - inBlock, limit - written);
-        const int16_t* frames = OutputRing + 2 * (block * BlockFrames + inBlock);
-        if (rendering && !WriteFrames(&output, frames, count)) {
+        int64_t count = std::min<int64_t>(blockFrames - blockAt, limit - written);
+        if (rendering && !WriteFrames(&output, block.data() + 2 * blockAt, count)) {
             std::fprintf(stderr, "%sxmrender: cannot write %s\n", progress ? "\n" : "", options.outPath.c_str());
             ok = false;
             break;
         }
+        blockAt += count;
         written += count;
         if (progress && (written / BlockFrames) % 25 == 0) {
             ShowProgress(written, fixedFrames, options.rate, song);
@@ -332,11 +322,8 @@ int Render(const Options& options)
         std::fprintf(stderr, "\n");
     }
 
-    // Let the held thread end without mixing, then stop and release as the intro does.
-    StopRequested = true;
-    fakeAudio.holdNewThreads = false;
+    SndRenderStop();
     ModFreeSong(song);
-    SndClose();
     if (!CloseOutput(&output, options.outPath)) {
         ok = false;
     }
