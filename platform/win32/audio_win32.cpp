@@ -1,5 +1,6 @@
 // The wave output device over winmm: one looping header that plays the whole ring endlessly, and the
 // device's byte position unwrapped from 32 into 64 bits.
+#include "platform/win32/position_unwrap.h"
 #include "platform/win32/win32_internal.h"
 
 #include <mmsystem.h>
@@ -16,16 +17,13 @@ static HWAVEOUT waveDevice = nullptr;
 // The header that loops the ring; prepared from PlatAudioQueueLoop until PlatAudioReset (main thread).
 static WAVEHDR loopHeader{};
 static bool loopPrepared = false;
-// The device's last 32-bit byte position and the turns of that count seen so far, so the played-bytes
-// count goes on past 4 GiB. Reset by the main thread before the streaming thread starts, then read and
-// written by the streaming thread only.
-static uint32_t lastPositionBytes = 0;
-static uint64_t positionWraps = 0;
+// The device's 32-bit byte position unwrapped into the seam's 64-bit count. Reset by the main thread
+// before the streaming thread starts, then read and written by the streaming thread only.
+static PositionUnwrap position{};
 
 static void ForgetPosition()
 {
-    lastPositionBytes = 0;
-    positionWraps = 0;
+    position = PositionUnwrap{};
 }
 
 bool PlatAudioOpen(int32_t rate)
@@ -79,18 +77,12 @@ bool PlatAudioPlayedBytes(uint64_t* bytes)
     if (waveDevice == nullptr || bytes == nullptr) {
         return false;
     }
-    MMTIME position{};
-    position.wType = TIME_BYTES;
-    if (waveOutGetPosition(waveDevice, &position, sizeof(MMTIME)) != MMSYSERR_NOERROR ||
-        position.wType != TIME_BYTES) {
+    MMTIME time{};
+    time.wType = TIME_BYTES;
+    if (waveOutGetPosition(waveDevice, &time, sizeof(MMTIME)) != MMSYSERR_NOERROR || time.wType != TIME_BYTES) {
         return false;  // the device answered in another unit, which cannot tell the block
     }
-    uint32_t now = position.u.cb;
-    if (now < lastPositionBytes) {
-        positionWraps++;
-    }
-    lastPositionBytes = now;
-    *bytes = (positionWraps << 32) | now;
+    *bytes = UnwrapPosition(&position, time.u.cb);
     return true;
 }
 

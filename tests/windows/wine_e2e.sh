@@ -37,6 +37,8 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+# A time limit from outside ends the case through its cleanup too.
+trap 'exit 143' TERM INT
 
 fail() {
     echo "FAIL ($case_name): $*"
