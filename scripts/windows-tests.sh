@@ -53,7 +53,7 @@ for arch in win32 win64; do
     toolchain=cmake/mingw-w64-i686.cmake
     [ $arch = win64 ] && toolchain=cmake/mingw-w64-x86-64.cmake
     if cmake -S . -B build-$arch -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=$toolchain >/dev/null &&
-       cmake --build build-$arch -j"$jobs" --target tarnwick; then
+       cmake --build build-$arch -j"$jobs" --target tarnwick win32_seam_check; then
         pass
     else
         failure "build-$arch"
@@ -61,6 +61,8 @@ for arch in win32 win64; do
 done
 exe32=build-win32/shell/tarnwick.exe
 exe64=build-win64/shell/tarnwick.exe
+seam32=build-win32/tests/windows/win32_seam_check.exe
+seam64=build-win64/tests/windows/win32_seam_check.exe
 
 echo "== Windows: executables and imports"
 if bash tests/windows/check_imports.sh "$exe32" i386; then pass; else failure "imports of $exe32"; fi
@@ -105,7 +107,13 @@ else
     failure "no $wine64"
 fi
 
-run_cases() {  # label, exe
+run_cases() {  # label, exe, seam check exe
+    echo "-- $1 seam_check"
+    if timeout 120 bash tests/windows/wine_e2e.sh seam_check "$3"; then
+        pass
+    else
+        failure "$1 seam_check"
+    fi
     for name in "${cases[@]}"; do
         echo "-- $1 $name"
         if timeout 180 bash tests/windows/wine_e2e.sh "$name" "$2"; then
@@ -121,14 +129,14 @@ run_cases() {  # label, exe
 }
 
 if [ $prefix_ready = 1 ] && [ -f "$exe64" ]; then
-    run_cases x86-64 "$exe64"
+    run_cases x86-64 "$exe64" "$seam64"
 else
-    for name in "${cases[@]}"; do skip "x86-64 $name (no Wine prefix or no exe)"; done
+    for name in seam_check "${cases[@]}"; do skip "x86-64 $name (no Wine prefix or no exe)"; done
 fi
 if [ $can_run_i386 = 1 ] && [ $prefix_ready = 1 ] && [ -x /usr/lib/wine/wine ] && [ -f "$exe32" ]; then
-    run_cases i386 "$exe32"
+    run_cases i386 "$exe32" "$seam32"
 else
-    for name in "${cases[@]}"; do
+    for name in seam_check "${cases[@]}"; do
         skip "i386 $name (32-bit x86 code cannot run here under Wine, or TARNWICK_WINE32=0)"
     done
 fi

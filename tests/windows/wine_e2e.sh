@@ -3,7 +3,7 @@
 # needs) and its own PulseAudio with a null sink as the sound device, runs the intro from the repository
 # root under Wine, drives it with xdotool and ends everything it started, Wine's processes included.
 #
-# Usage: wine_e2e.sh CASE PATH-TO-TARNWICK.EXE
+# Usage: wine_e2e.sh CASE PATH-TO-TARNWICK.EXE (for the case seam_check: PATH-TO-WIN32_SEAM_CHECK.EXE)
 # Environment: WINEPREFIX (a prefix made with `wineboot -i`; required), WINE (the loader, default
 # /usr/lib/wine/wine64), XMRENDER (the offline renderer, for the music case), E2E_ARTIFACTS (a folder that
 # keeps the captured frame and recording, optional).
@@ -247,6 +247,15 @@ music_real_time)
     python3 "$here/check_audio.py" "$work/heard.raw" "$work/render.wav" \
         "$(( (ended - started) / 1000000 ))" \
         || fail "the music heard is not the song in real time"
+    ;;
+seam_check)
+    # Here the program given is win32_seam_check.exe, which checks the platform from inside.
+    start_xvfb 800x600x16
+    start_pulse
+    start_intro
+    wait_exit || fail "the seam check did not end"
+    grep -v '^ALSA lib' "$log"
+    [ "$code" = 0 ] || fail "exit code $code"
     ;;
 *)
     echo "unknown case $case_name"; exit 2 ;;
