@@ -67,7 +67,8 @@ void SetUpVoices(std::vector<BenchSample>& samples, int voices)
     }
 }
 
-// Arguments: voices, loop (0 forward, 1 ping-pong), ramp (0 none, 1 on every frame), kernel (SndKernel).
+// Arguments: voices, loop (0 forward, 1 ping-pong), ramp (0 none, 1 on every frame), kernel (SndKernel: 0
+// reference, 1 portable, 2 AVX2, 3 AVX-512; those the processor has).
 // Without a ramp, block-sized spans at fixed gains. With one, every span is one ramp long and starts with new
 // targets for every voice, so each frame mixed is a ramp frame.
 void BM_SndMixVoices(benchmark::State& state)
@@ -104,7 +105,11 @@ void BM_SndMixVoices(benchmark::State& state)
 void MixArguments(benchmark::internal::Benchmark* b)
 {
     b->ArgNames({"voices", "pingpong", "ramp", "kernel"});
-    for (int kernel : {static_cast<int>(SndBestKernel()), static_cast<int>(SndKernel::Reference)}) {
+    std::vector<int> kernels{static_cast<int>(SndKernel::Reference)};
+    for (int k = static_cast<int>(SndKernel::Portable); k <= static_cast<int>(SndBestKernel()); k++) {
+        kernels.push_back(k);
+    }
+    for (int kernel : kernels) {
         for (int ramp : {0, 1}) {
             for (int pingPong : {0, 1}) {
                 for (int voices : {1, 8, 32, 64}) {

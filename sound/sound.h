@@ -127,13 +127,14 @@ void SndMixVoicesReference(float* destination, int32_t frames);
 void SndConvertBlockReference(int16_t* destination, const float* source, int32_t frames);
 
 // What SndMixVoices and SndConvertBlock run: the fast path with its plain C++ frame loops (Portable, any
-// processor) or with AVX2 vectors of four doubles (Avx2), or the reference itself (Reference), so that whole
-// songs can be streamed through each and compared.
-enum class SndKernel : int32_t { Reference = 0, Portable = 1, Avx2 = 2 };
+// processor), with AVX2 vectors of four doubles (Avx2) or AVX-512 vectors of eight (Avx512), or the reference
+// itself (Reference), so that whole songs can be streamed through each and compared. Each fast path needs the
+// processor features of those before it.
+enum class SndKernel : int32_t { Reference = 0, Portable = 1, Avx2 = 2, Avx512 = 3 };
 // The one in use: the best the processor has, chosen at start-up; tests and benchmarks switch it (main
 // thread, while no song plays).
 extern SndKernel SndMixKernel;
-// The best fast path this processor runs: Avx2 where it has AVX2, else Portable.
+// The best fast path this processor runs: Avx512, Avx2 or Portable.
 SndKernel SndBestKernel();
 
 // ---- Rendering without a device -----------------------------------------------------------------------------

@@ -21,16 +21,26 @@ namespace {
 // The fast paths this processor can run.
 std::vector<SndKernel> FastKernels()
 {
-    std::vector<SndKernel> kernels{SndKernel::Portable};
-    if (SndBestKernel() == SndKernel::Avx2) {
-        kernels.push_back(SndKernel::Avx2);
+    std::vector<SndKernel> kernels;
+    for (int32_t k = static_cast<int32_t>(SndKernel::Portable); k <= static_cast<int32_t>(SndBestKernel()); k++) {
+        kernels.push_back(static_cast<SndKernel>(k));
     }
     return kernels;
 }
 
 const char* KernelName(SndKernel kernel)
 {
-    return kernel == SndKernel::Reference ? "reference" : kernel == SndKernel::Portable ? "portable" : "avx2";
+    switch (kernel) {
+    case SndKernel::Reference:
+        return "reference";
+    case SndKernel::Portable:
+        return "portable";
+    case SndKernel::Avx2:
+        return "avx2";
+    case SndKernel::Avx512:
+        return "avx512";
+    }
+    return "?";
 }
 
 // Puts the kernel chosen at start-up back after each test.
