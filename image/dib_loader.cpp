@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -44,6 +46,13 @@ constexpr uint8_t RLE_DELTA = 2;
 constexpr const char* MESSAGE_UNKNOWN_FORMAT = "Unknown DIB file format.";
 constexpr const char* MESSAGE_CONVERSION = "Image file conversion error.";
 constexpr const char* MESSAGE_OUT_OF_MEMORY = "Out of memory.";
+
+DibAllocFn DibAllocZeroed = DibSystemAllocZeroed;
+
+void* DibSystemAllocZeroed(size_t bytes)
+{
+    return std::calloc(1, bytes);
+}
 
 static uint16_t ReadU16(const uint8_t* at)
 {
@@ -409,39 +418,54 @@ RgbImage* LoadDibImage(const char* path)
         }
         return nullptr;
     }
-    std::vector<uint8_t> bytes;
-    try {
-        bool complete = false;
-        if (knownSize > 0) {
-            bytes.resize(static_cast<size_t>(knownSize));
-            bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file.get()));
-            // Done unless the file turned out longer than it said.
-            int next = std::fgetc(file.get());
-            complete = next == EOF || std::ungetc(next, file.get()) == EOF;
+    // The file's bytes, in one buffer from DibAllocZeroed that grows by doubling when the file turns out
+    // longer than it said (or could not tell its size).
+    std::unique_ptr<uint8_t, void (*)(void*)> bytes(nullptr, std::free);
+    size_t size = 0;
+    size_t capacity = 0;
+    bool complete = false;
+    if (knownSize > 0) {
+        capacity = static_cast<size_t>(knownSize);
+        bytes.reset(static_cast<uint8_t*>(DibAllocZeroed(capacity)));
+        if (!bytes) {
+            ShowError(MESSAGE_OUT_OF_MEMORY);
+            return nullptr;
         }
-        // Otherwise read to the end in pieces, which also serves files whose size cannot be told in advance.
-        constexpr size_t PIECE_BYTES = 64 * 1024;
-        while (!complete) {
-            size_t have = bytes.size();
-            if (have > DIB_MAX_FILE_BYTES) {
+        size = std::fread(bytes.get(), 1, capacity, file.get());
+        // Done unless the file turned out longer than it said.
+        int next = std::fgetc(file.get());
+        complete = next == EOF || std::ungetc(next, file.get()) == EOF;
+    }
+    // Otherwise read to the end in pieces, which also serves files whose size cannot be told in advance.
+    constexpr size_t PIECE_BYTES = 64 * 1024;
+    while (!complete) {
+        if (size > DIB_MAX_FILE_BYTES) {
+            ShowError(MESSAGE_OUT_OF_MEMORY);
+            return nullptr;
+        }
+        if (capacity - size < PIECE_BYTES) {
+            size_t grown = std::max(size + PIECE_BYTES, capacity * 2);
+            std::unique_ptr<uint8_t, void (*)(void*)> larger(static_cast<uint8_t*>(DibAllocZeroed(grown)), std::free);
+            if (!larger) {
                 ShowError(MESSAGE_OUT_OF_MEMORY);
                 return nullptr;
             }
-            bytes.resize(have + PIECE_BYTES);
-            size_t got = std::fread(bytes.data() + have, 1, PIECE_BYTES, file.get());
-            bytes.resize(have + got);
-            complete = got < PIECE_BYTES;
+            if (size > 0) {
+                std::memcpy(larger.get(), bytes.get(), size);
+            }
+            bytes = std::move(larger);
+            capacity = grown;
         }
-    } catch (const std::bad_alloc&) {
-        ShowError(MESSAGE_OUT_OF_MEMORY);
-        return nullptr;
+        size_t got = std::fread(bytes.get() + size, 1, PIECE_BYTES, file.get());
+        size += got;
+        complete = got < PIECE_BYTES;
     }
-    if (std::ferror(file.get()) || bytes.empty()) {
+    if (std::ferror(file.get()) || size == 0) {
         ShowOpenFailure(path);
         return nullptr;
     }
     file.reset();
-    return ConvertDib(bytes.data(), bytes.size());
+    return ConvertDib(bytes.get(), size);
 }
 
 void FreeRgbImage(RgbImage* image)

@@ -20,6 +20,13 @@ constexpr uint64_t DIB_MAX_PIXELS = 64ull * 1024 * 1024;
 // Largest file the loader reads into memory, in bytes; larger files get "Out of memory.".
 constexpr uint64_t DIB_MAX_FILE_BYTES = 512ull * 1024 * 1024;
 
+// Zero-filled allocation of the buffer LoadDibImage reads a file into (null on failure, which gives
+// "Out of memory."); released with free(). Tests replace it to make the allocation fail. The image record and
+// its pixels are ordinary C++ allocations.
+using DibAllocFn = void* (*)(size_t bytes);
+extern DibAllocFn DibAllocZeroed;
+void* DibSystemAllocZeroed(size_t bytes);
+
 // Reads the bitmap file at `path` (relative to the working directory). Returns a new image, or nullptr
 // after showing one "Error" box through PlatMessageBox. Free the result with FreeRgbImage.
 RgbImage* LoadDibImage(const char* path);

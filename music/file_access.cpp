@@ -26,7 +26,7 @@ ModFile* ModFileOpen(const char* path)
 {
     if (!ModFileCallbacksRegistered())
         return nullptr;
-    auto* file = static_cast<ModFile*>(std::calloc(1, sizeof(ModFile)));
+    auto* file = static_cast<ModFile*>(ModAllocZeroed(sizeof(ModFile)));
     if (file == nullptr)
         return nullptr;
     // The handle keeps the set it was opened with, so replacing or clearing the registration while a file

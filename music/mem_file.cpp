@@ -9,7 +9,7 @@
 
 void* MemFileOpen(const char* path)
 {
-    auto* file = static_cast<MemFile*>(std::calloc(1, sizeof(MemFile)));
+    auto* file = static_cast<MemFile*>(ModAllocZeroed(sizeof(MemFile)));
     if (file == nullptr)
         return nullptr;
     // A missing file reads as an empty one: opening never reports failure, the loader's signature check does.
@@ -21,7 +21,7 @@ void* MemFileOpen(const char* path)
         size = std::ftell(stream);
     // A size that cannot be taken, does not fit the 32-bit position, or cannot be allocated: the empty file.
     if (size > 0 && size <= INT32_MAX && std::fseek(stream, 0, SEEK_SET) == 0) {
-        auto* data = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(size), 1));
+        auto* data = static_cast<uint8_t*>(ModAllocZeroed(static_cast<size_t>(size)));
         if (data != nullptr) {
             // A file that shrank since its size was taken keeps only what could be read.
             size_t got = std::fread(data, 1, static_cast<size_t>(size), stream);

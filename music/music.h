@@ -5,6 +5,7 @@
 // widths are fixed because the sound output and the player share these records directly.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // The mixer's voice record belongs to the sound output; the player only holds references to it.
@@ -192,6 +193,13 @@ extern Sample EmptySample;
 
 // The track table shared by whichever song plays; ModPlaySong zero-fills and links the first channelCount.
 extern MusicChannel MusicChannels[MaxChannels];
+
+// Zero-filled allocation used for every allocation of the module player: the song and everything it owns,
+// the loader's file handle and the in-memory file's copy (null on failure); released with free(). Tests
+// replace it to make an allocation fail.
+using ModAllocFn = void* (*)(size_t bytes);
+extern ModAllocFn ModAllocZeroed;
+void* ModSystemAllocZeroed(size_t bytes);
 
 // ---- File access callbacks ---------------------------------------------------------------------------------
 

@@ -131,7 +131,7 @@ static NoteCell* AllocateCells(int32_t rowCount, int32_t channelCount)
 {
     // At least one row of cells, so a pattern of 0 rows can still be read as one empty row.
     int64_t count = int64_t{rowCount > 0 ? rowCount : 1} * (channelCount > 0 ? channelCount : 1);
-    return static_cast<NoteCell*>(std::calloc(static_cast<size_t>(count), sizeof(NoteCell)));
+    return static_cast<NoteCell*>(ModAllocZeroed(static_cast<size_t>(count) * sizeof(NoteCell)));
 }
 
 static void UnpackCell(NoteCell* cell, ModFile* file)
@@ -321,7 +321,7 @@ static bool LoadSampleData(Song* song, Sample* sample, uint32_t storedBytes, int
 {
     uint32_t length = sample->length;
     size_t frames = size_t{LeadingGuardFrames} + length + TrailingSpareFrames;
-    auto* block = static_cast<int16_t*>(std::calloc(frames, sizeof(int16_t)));
+    auto* block = static_cast<int16_t*>(ModAllocZeroed(frames * sizeof(int16_t)));
     if (block == nullptr)
         return false;
     sample->data = block + LeadingGuardFrames;
@@ -399,7 +399,7 @@ static bool ReadInstrument(Song* song, int32_t index, SampleBudget* budget, ModF
 
     uint32_t storedBytes[MaxSamplesPerInstrument] = {};
     for (int32_t j = 0; j < instrument->sampleCount; ++j) {
-        auto* sample = static_cast<Sample*>(std::calloc(1, sizeof(Sample)));
+        auto* sample = static_cast<Sample*>(ModAllocZeroed(sizeof(Sample)));
         if (sample == nullptr)
             return false;
         instrument->samples[j] = sample;  // owned from here on, so a failure below still releases it
@@ -471,14 +471,14 @@ bool ModReadXm(Song* song, ModFile* file)
     song->patternSlotCount = static_cast<int32_t>(filePatternCount) > song->usedPatternCount
                                  ? static_cast<int32_t>(filePatternCount)
                                  : song->usedPatternCount;
-    song->patterns = static_cast<Pattern*>(std::calloc(static_cast<size_t>(song->patternSlotCount), sizeof(Pattern)));
+    song->patterns = static_cast<Pattern*>(ModAllocZeroed(static_cast<size_t>(song->patternSlotCount) * sizeof(Pattern)));
     if (song->patterns == nullptr)
         return false;
     if (!ReadPatterns(song, filePatternCount, fileSize, file))
         return false;
 
     if (instrumentCount > 0) {
-        song->instruments = static_cast<Instrument*>(std::calloc(instrumentCount, sizeof(Instrument)));
+        song->instruments = static_cast<Instrument*>(ModAllocZeroed(static_cast<size_t>(instrumentCount) * sizeof(Instrument)));
         if (song->instruments == nullptr)
             return false;
     }
@@ -499,7 +499,7 @@ bool ModReadXm(Song* song, ModFile* file)
 
 Song* ModLoadSong(const char* path, SampleLoadCallback hook)
 {
-    auto* song = static_cast<Song*>(std::calloc(1, sizeof(Song)));
+    auto* song = static_cast<Song*>(ModAllocZeroed(sizeof(Song)));
     if (song == nullptr)
         return nullptr;
     ModFile* file = ModFileOpen(path);
