@@ -119,10 +119,10 @@ wait_size() {
     return 1
 }
 
-# Waits (up to 15 s) for the intro to end and sets `code` to its exit code.
+# Waits (up to 30 s: Wine ends slowly on a busy machine) for the intro to end and sets `code` to its exit code.
 code=""
 wait_exit() {
-    for _ in $(seq 150); do
+    for _ in $(seq 300); do
         if ! kill -0 "$intro_pid" 2>/dev/null; then
             wait "$intro_pid"
             code=$?
