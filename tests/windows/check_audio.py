@@ -15,8 +15,9 @@ FRAME = 4
 MIN_MUSIC_SECONDS = 6.0
 # The first second of music, in which the device path may still drop sound as its stream starts.
 STARTUP_SECONDS = 1.0
-# How far (100 ms) a stall or drop of the device path may move the music.
-GLITCH_FRAMES = 4410
+# How far (half a second) one stall or drop of the device path may move the music: a block mixed late
+# replays the ring of one turn (2 s) before, well outside.
+GLITCH_FRAMES = 22050
 # Digital silence of 2 ms within a piece: the sound server ran out of data there.
 GAP_FRAMES = 88
 # Share of pieces that must be exact even on a busy machine.
@@ -86,8 +87,8 @@ def main():
     # the render: both are pieces found nowhere near their place. The device path itself (Wine's driver
     # into the sound server) may stall for a few milliseconds on a busy machine: the server then plays a
     # short silence and the music goes on a little later, or Wine drops what it could not hand over in
-    # time. Such a glitch moves the offset by less than 100 ms; the pieces that straddle it match nowhere
-    # and are excused. While the stream starts (its first second) the device path may lose more.
+    # time. Such a glitch moves the offset by far less than a ring turn; the pieces that straddle it match
+    # nowhere and are excused. While the stream starts (its first second) the device path may lose more.
     piece = 882
     shift = None          # render frame = heard frame + shift
     status = []           # per piece: 'ok', 'moved' or 'lost'
@@ -118,8 +119,10 @@ def main():
         else:
             status.append('ok')
         shift = new_shift
-    # Runs of pieces found nowhere: a run of at most 100 ms is a glitch when the music moved right after or
-    # before it, or when it holds the server's silence.
+    # Runs of pieces found nowhere: a run with at most 100 ms of sound in it is a glitch when the music moved
+    # right after or before it, or when it holds the server's silence. The silence of a stall may last
+    # longer (the song never has digital silence where the render has sound, and the drift below bounds
+    # the stalls).
     silence = b'\0' * (FRAME * GAP_FRAMES)
     i = 0
     while i < len(status):
@@ -131,7 +134,9 @@ def main():
             j += 1
         run = heard[(start + i * piece) * FRAME:(start + j * piece) * FRAME]
         beside_move = (j < len(status) and status[j] == 'moved') or (i > 0 and status[i - 1] == 'moved')
-        if j - i > 5 or not (beside_move or silence in run):
+        # Pieces of the run with sound in them; a stall's silence fills the others.
+        sounding = sum(1 for k in range(j - i) if run[k * piece * FRAME:(k + 1) * piece * FRAME].strip(b'\0'))
+        if sounding > 5 or not (beside_move or silence in run):
             lost_at.extend(k * piece / RATE for k in range(i, j))
         i = j
     pieces = max(1, len(status))
