@@ -29,4 +29,14 @@ if ls fuzz/fuzz_*.cpp >/dev/null 2>&1; then
     cmake --build build-fuzz -j"$jobs"
     bash fuzz/run.sh build-fuzz 60
 fi
+# ---- Reliability (see docs/reliability.md) ------------------------------------------------------------------
+# The unit and end-to-end reliability tests (fault injection, the bounded soak, bad data files, real-time audio
+# against the offline render) ran with the suites above. Here: the streaming under ThreadSanitizer, the
+# streaming tests with their 1,000 play/stop cycles and a minute of the soak.
+echo "== ThreadSanitizer build: the streaming tests and a minute of the soak"
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNWICK_SANITIZE=thread >/dev/null
+cmake --build build-tsan -j"$jobs" --target sound_stream_tests reliability_soak_tests
+TSAN_OPTIONS="halt_on_error=1" build-tsan/tests/sound/sound_stream_tests --gtest_brief=1
+TSAN_OPTIONS="halt_on_error=1" TARNWICK_SOAK_SECONDS=60 build-tsan/tests/reliability/reliability_soak_tests \
+    --gtest_brief=1
 echo "== All tests passed"

@@ -98,8 +98,8 @@ TEST_F(SoundFaults, EachFailedAllocationOfPlayStartsNothing)
     EXPECT_EQ(n - 1, 3);
     // The play that succeeded streams: the device is fed a ring and the thread mixes what has been played.
     EXPECT_NE(fakeAudio.ring, nullptr);
-    uint64_t since = fakeAudio.queries.load();
     fakeAudio.playedBytes.store(static_cast<uint64_t>(BlockFrames) * 4);
+    uint64_t since = fakeAudio.queries.load();
     ASSERT_TRUE(FakeAudioWaitQueries(since, 2));
     EXPECT_EQ(WriteBlock, 1);
     EXPECT_TRUE(ModStopSong(song));

@@ -76,8 +76,10 @@ wait_focus() {
     return 1
 }
 
+# A key held 0.4 s: the frame loop takes one message per pass and looks at the keys only in a pass without
+# one, so a short tap can go unseen while a slow frame is drawn. (Less than the key repeat delay.)
 press() {
-    xdotool keydown "$1"; sleep 0.1; xdotool keyup "$1"
+    xdotool keydown "$1"; sleep 0.4; xdotool keyup "$1"
 }
 
 start_xvfb 800x600x16

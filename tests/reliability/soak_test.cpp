@@ -122,8 +122,9 @@ TEST(Soak, TheIntroSongStreamsBlockForBlockAsRenderedWithoutDrift)
         uint64_t crossing = (uint64_t{1} << 32) - static_cast<uint64_t>(steps / 2) * blockBytes;
         base = crossing / ringBytes * ringBytes;
     }
-    uint64_t since = fakeAudio.queries.load();
+    // Counted after the count is set: two more queries then mean a whole poll has seen it.
     fakeAudio.playedBytes.store(base);
+    uint64_t since = fakeAudio.queries.load();
     ASSERT_TRUE(FakeAudioWaitQueries(since, 2));
     ASSERT_EQ(WriteBlock, 0);
 
@@ -139,8 +140,8 @@ TEST(Soak, TheIntroSongStreamsBlockForBlockAsRenderedWithoutDrift)
         }
         // The device finishes one more block.
         uint64_t played = base + static_cast<uint64_t>(step + 1) * blockBytes;
-        since = fakeAudio.queries.load();
         fakeAudio.playedBytes.store(played);
+        since = fakeAudio.queries.load();
         ASSERT_TRUE(FakeAudioWaitQueries(since, 2)) << "the streaming thread stopped polling at step " << step;
 
         // Exactly the block just played was mixed again, with the ring's next contents: the one 100 blocks on.
