@@ -8,11 +8,14 @@
 // TW_PROBE_SECONDS: how long to let the intro run after its first frame before reading the streaming
 // thread's CPU time; 0 or unset ends the intro at its first frame.
 //
-// Figures: first_frame_ms, window_ms and audio_start_ms since TW_PROBE_START_NS; stream_cpu_percent (the
+// Figures: loaded_ms (the probe's constructor: executable and libraries loaded), window_ms,
+// gl_context_done_ms, audio_init_ms, audio_open_done_ms, audio_start_ms and first_frame_ms since TW_PROBE_START_NS; first_frame_cpu_ms (the
+// process's CPU time, all threads, up to the first frame); stream_cpu_percent (the
 // "tw-stream" thread's CPU time over the time since the device started); process_heap_mb (malloc's in-use
 // bytes of the whole process, window system and GL driver included). The intro is then ended with _exit(0).
 #include <dlfcn.h>
 #include <malloc.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -92,7 +95,51 @@ int64_t ThreadCpuNs(const char* name)
 int64_t audioStartNs = 0;
 int64_t firstFrameNs = 0;
 
+double ProcessCpuMs()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return (static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+}
+
+// When the program's own code starts: the executable and its libraries are loaded.
+__attribute__((constructor)) void ReportLoaded()
+{
+    Report("loaded_ms", static_cast<double>(NowNs() - StartNs()) / 1e6);
+}
+
 }  // namespace
+
+// The audio output's start (SndInit): before SDL opens its audio subsystem, and after the device is open.
+extern "C" int SDL_InitSubSystem(uint32_t flags)
+{
+    using Fn = int (*)(uint32_t);
+    static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "SDL_InitSubSystem"));
+    if ((flags & 0x10u) != 0) {  // SDL_INIT_AUDIO
+        Report("audio_init_ms", static_cast<double>(NowNs() - StartNs()) / 1e6);
+    }
+    return real(flags);
+}
+
+extern "C" uint32_t SDL_OpenAudioDevice(const char* device, int capture, const void* wanted, void* obtained,
+                                        int changes)
+{
+    using Fn = uint32_t (*)(const char*, int, const void*, void*, int);
+    static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "SDL_OpenAudioDevice"));
+    uint32_t result = real(device, capture, wanted, obtained, changes);
+    Report("audio_open_done_ms", static_cast<double>(NowNs() - StartNs()) / 1e6);
+    return result;
+}
+
+extern "C" void* SDL_GL_CreateContext(SDL_Window* window)
+{
+    using Fn = void* (*)(SDL_Window*);
+    static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "SDL_GL_CreateContext"));
+    void* context = real(window);
+    Report("gl_context_done_ms", static_cast<double>(NowNs() - StartNs()) / 1e6);
+    return context;
+}
 
 extern "C" SDL_Window* SDL_CreateWindow(const char* title, int x, int y, int w, int h, uint32_t flags)
 {
@@ -126,6 +173,7 @@ extern "C" void SDL_GL_SwapWindow(SDL_Window* window)
     if (firstFrameNs == 0) {
         firstFrameNs = now;
         Report("first_frame_ms", static_cast<double>(now - StartNs()) / 1e6);
+        Report("first_frame_cpu_ms", ProcessCpuMs());
     }
     const char* seconds = std::getenv("TW_PROBE_SECONDS");
     double wait = seconds != nullptr ? std::atof(seconds) : 0.0;
