@@ -35,7 +35,7 @@ if [ $can_run_i386 = 1 ]; then
     packages+=(wine32:i386 libgl1:i386 libglx-mesa0:i386 libgl1-mesa-dri:i386 libpulse0:i386 libxrandr2:i386
                libxrender1:i386 libxi6:i386 libxcursor1:i386 libxinerama1:i386 libxcomposite1:i386
                libxfixes3:i386 libxxf86vm1:i386)
-    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    if ! grep -qx i386 <<<"$(dpkg --print-foreign-architectures)"; then
         sudo=""
         [ "$(id -u)" -eq 0 ] || sudo="sudo"
         $sudo dpkg --add-architecture i386
@@ -67,9 +67,15 @@ seam64=build-win64/tests/windows/win32_seam_check.exe
 echo "== Windows: executables and imports"
 if bash tests/windows/check_imports.sh "$exe32" i386; then pass; else failure "imports of $exe32"; fi
 if bash tests/windows/check_imports.sh "$exe64" x86-64; then pass; else failure "imports of $exe64"; fi
-if [ -f "$exe32" ] && bash tools/windows/make_zip.sh "$exe32" build-win32/tarnwick-rare-windows.zip &&
-   unzip -l build-win32/tarnwick-rare-windows.zip | grep -q ' TarnwickRare/tarnwick.exe$' &&
-   unzip -l build-win32/tarnwick-rare-windows.zip | grep -q ' TarnwickRare/data/glimrook.xm$'; then
+zip_listing=""
+if [ -f "$exe32" ] && bash tools/windows/make_zip.sh "$exe32" build-win32/tarnwick-rare-windows.zip; then
+    zip_listing=$(unzip -l build-win32/tarnwick-rare-windows.zip)
+fi
+letters=$(ls data/letters/*.bmp | wc -l)
+if grep -q ' TarnwickRare/tarnwick.exe$' <<<"$zip_listing" &&
+   grep -q ' TarnwickRare/data/glimrook.xm$' <<<"$zip_listing" &&
+   grep -q ' TarnwickRare/data/l1.bmp$' <<<"$zip_listing" && grep -q ' TarnwickRare/data/l2.bmp$' <<<"$zip_listing" &&
+   [ "$(grep -c ' TarnwickRare/data/letters/.*\.bmp$' <<<"$zip_listing")" = "$letters" ]; then
     pass
 else
     failure "the zip"

@@ -20,6 +20,11 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree=;mshtml="
 
 work=$(mktemp -d)
+# Wine cannot give the streaming thread the time-critical priority Windows would; on a machine shared with
+# other work the sound path then stalls. As root, the sound server and the intro (with Wine's own
+# processes, which it starts) run ahead of ordinary processes instead.
+boost=()
+[ "$(id -u)" = 0 ] && boost=(nice -n -10)
 xvfb_pid=""
 pulse_pid=""
 intro_pid=""
@@ -63,7 +68,7 @@ start_pulse() {
     mkdir -p "$work/pulse"
     export XDG_RUNTIME_DIR=$work/pulse
     export PULSE_SERVER=unix:$work/pulse/native
-    HOME=$work/pulse pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no \
+    HOME=$work/pulse "${boost[@]}" pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no \
         -L "module-native-protocol-unix socket=$work/pulse/native auth-anonymous=1" \
         -L "module-null-sink sink_name=tw_null rate=44100 format=s16le channels=2" \
         >"$work/pulse.log" 2>&1 &
@@ -77,7 +82,7 @@ start_pulse() {
 }
 
 start_intro() {
-    "$wine" "$intro" >"$log" 2>&1 &
+    "${boost[@]}" "$wine" "$intro" >"$log" 2>&1 &
     intro_pid=$!
 }
 
