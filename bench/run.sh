@@ -6,7 +6,7 @@
 #   REPS=9 bench/run.sh          more repetitions (medians are reported)
 #   STREAM_SECONDS=60 bench/run.sh   a longer look at the streaming thread
 #
-# Needs: cmake, a C++ compiler, Google Benchmark, python3; Xvfb for the intro's figures (skipped without it).
+# Needs: cmake, a C++ compiler, Google Benchmark, python3, GNU time (/usr/bin/time); Xvfb for the intro's figures (skipped without it).
 # Times are CPU times of one thread where the figure is a throughput (the machine may be shared), and wall
 # times where the figure is a latency (start-up). Raw results are kept in build-bench/bench-results/.
 set -euo pipefail
@@ -84,15 +84,18 @@ def median(records, name, field):
 out_dir = "/dev/shm" if os.path.isdir("/dev/shm") and os.access("/dev/shm", os.W_OK) else results
 def render(module, label):
     wav = os.path.join(out_dir, "tw-bench-%d-%s.wav" % (os.getpid(), label))
+    rss_file = os.path.join(results, label + ".rss")
     cpu, wall, rss = [], [], 0
     for _ in range(reps):
         before = resource.getrusage(resource.RUSAGE_CHILDREN)
         start = time.perf_counter()
-        subprocess.run([xmrender, "-q", module, wav], check=True)
+        # GNU time reports the peak resident size of xmrender alone (a child's own figure from Python would
+        # start from the size of the forked Python process).
+        subprocess.run(["/usr/bin/time", "-f", "%M", "-o", rss_file, xmrender, "-q", module, wav], check=True)
         wall.append(time.perf_counter() - start)
         after = resource.getrusage(resource.RUSAGE_CHILDREN)
         cpu.append((after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime))
-        rss = max(rss, after.ru_maxrss)
+        rss = max(rss, int(open(rss_file).read().split()[-1]))
     seconds = (os.path.getsize(wav) - 44) / 4 / 44100.0
     os.remove(wav)
     return seconds, statistics.median(cpu), statistics.median(wall), rss / 1024.0
