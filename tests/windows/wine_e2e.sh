@@ -35,7 +35,7 @@ cleanup() {
     [ -n "$intro_pid" ] && kill -9 "$intro_pid" 2>/dev/null
     # Every Windows process of this prefix (the intro, its desktop, Wine's services) ends with its server.
     "$wineserver" -k 2>/dev/null
-    timeout 10 "$wineserver" -w 2>/dev/null
+    timeout 30 "$wineserver" -w 2>/dev/null
     [ -n "$pulse_pid" ] && kill "$pulse_pid" 2>/dev/null
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
     wait 2>/dev/null
@@ -44,9 +44,16 @@ cleanup() {
 trap cleanup EXIT
 # A time limit from outside ends the case through its cleanup too.
 trap 'exit 143' TERM INT
+# A server of this prefix still ending from the case before would take the new program down with it.
+timeout 30 "$wineserver" -w 2>/dev/null
 
 fail() {
     echo "FAIL ($case_name): $*"
+    if [ -n "$intro_pid" ] && ! kill -0 "$intro_pid" 2>/dev/null; then
+        wait "$intro_pid"
+        echo "(the program had already ended, with exit code $?)"
+        intro_pid=""
+    fi
     echo "--- intro output:"; grep -v '^ALSA lib' "$log" 2>/dev/null
     exit 1
 }
