@@ -1,84 +1,24 @@
 // The winter scene drawn into a real 800 × 600 OpenGL context (Mesa under Xvfb), checked by its pixels.
-#include "platform/gl.h"
-#include "scene/scene.h"
-#include "shell/shell.h"
-
-#include <gtest/gtest.h>
+#include "tests/support/scene_frame.h"
 
 #include <cmath>
-#include <cstdlib>
-#include <cstring>
 #include <vector>
 
 namespace {
-
-constexpr int Width = 800;
-constexpr int Height = 600;
-
-struct Rgb {
-    int r, g, b;
-};
-
-// A 16-bit visual quantises each channel, so colours are compared with a few units to spare.
-bool Near(Rgb a, Rgb b, int tolerance = 8)
-{
-    return std::abs(a.r - b.r) <= tolerance && std::abs(a.g - b.g) <= tolerance && std::abs(a.b - b.b) <= tolerance;
-}
 
 const Rgb Backdrop{125, 167, 217};
 const Rgb TreeColour{103, 145, 195};
 const Rgb Black{0, 0, 0};
 const Rgb White{255, 255, 255};
 
-class SceneRenderTest : public ::testing::Test {
+class SceneRenderTest : public SceneFrameTest {
 protected:
-    static void SetUpTestSuite()
-    {
-        if (std::getenv("DISPLAY") == nullptr) {
-            return;
-        }
-        PlatMessageBox = PlatMessageBoxToStderr;
-        ResetShellState();
-        windowOpen = OpenSceneWindow("Tarnwick Rare", Width, Height, 16, false);
-    }
-    static void TearDownTestSuite()
-    {
-        if (windowOpen) {
-            CloseSceneWindow();
-            windowOpen = false;
-        }
-    }
-    void SetUp() override
-    {
-        if (std::getenv("DISPLAY") == nullptr) {
-            GTEST_SKIP() << "no display: the rendering tests run under Xvfb (./test.sh)";
-        }
-        ASSERT_TRUE(windowOpen);
-        ResizeScene(Width, Height);
-        treeAngle = 0.0f;
-    }
-
-    // Draws frames as the loop does and keeps the back buffer of the last one.
-    void DrawFrames(int count)
-    {
-        for (int i = 0; i < count; i++) {
-            if (i > 0) {
-                PlatSwapBuffers(sceneDeviceContext);
-            }
-            DrawScene();
-        }
-        glFinish();
-        pixels.assign(Width * Height * 3, 0);
-        glReadBuffer(GL_BACK);
-        glPixelStorei(GL_PACK_ALIGNMENT, 1);
-        glReadPixels(0, 0, Width, Height, GL_RGB, GL_UNSIGNED_BYTE, pixels.data());
-    }
+    static void SetUpTestSuite() { OpenSharedWindow(PlatMessageBoxToStderr); }
 
     // x from the left, y from the top, as on screen.
     Rgb At(int x, int y) const
     {
-        const unsigned char* p = &pixels[((Height - 1 - y) * Width + x) * 3];
-        return Rgb{p[0], p[1], p[2]};
+        return PixelFromBottom(x, Height - 1 - y);
     }
 
     int CountNear(Rgb colour, int x0, int y0, int x1, int y1, int tolerance = 8) const
@@ -111,12 +51,7 @@ protected:
         EXPECT_GT(CountNear(White, 560, 0, Width, 80, 20), 50);
         EXPECT_EQ(CountNear(White, 0, 0, 400, Height, 20), 0);
     }
-
-    std::vector<unsigned char> pixels;
-    static bool windowOpen;
 };
-
-bool SceneRenderTest::windowOpen = false;
 
 TEST_F(SceneRenderTest, FirstFrameShowsBackdropBarsTreeAndSnowflakes)
 {

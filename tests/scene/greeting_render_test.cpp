@@ -1,11 +1,7 @@
 // The greeting layer drawn into a real 800 × 600 OpenGL context (Mesa under Xvfb): where the glyphs, the
 // pictures and the outline land on screen, read back with glReadPixels.
 #include "image/image.h"
-#include "platform/gl.h"
-#include "scene/scene.h"
-#include "shell/shell.h"
-
-#include <gtest/gtest.h>
+#include "tests/support/scene_frame.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -17,19 +13,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr int Width = 800;
-constexpr int Height = 600;
-
-struct Rgb {
-    int r, g, b;
-};
-
-// The 16-bit visual keeps 5 or 6 bits per channel, so colours are compared with a few units to spare.
-bool Near(Rgb a, Rgb b, int tolerance = 10)
-{
-    return std::abs(a.r - b.r) <= tolerance && std::abs(a.g - b.g) <= tolerance && std::abs(a.b - b.b) <= tolerance;
-}
 
 const Rgb Backdrop{125, 167, 217};
 const Rgb Black{0, 0, 0};
@@ -58,61 +41,25 @@ RgbImage SolidImage(int width, int height, Rgb colour)
     return image;
 }
 
-class GreetingRenderTest : public ::testing::Test {
+class GreetingRenderTest : public SceneFrameTest {
 protected:
-    static void SetUpTestSuite()
-    {
-        if (std::getenv("DISPLAY") == nullptr) {
-            return;
-        }
-        PlatMessageBox = RecordBox;
-        ResetShellState();
-        windowOpen = OpenSceneWindow("Tarnwick Rare", Width, Height, 16, false);
-    }
-    static void TearDownTestSuite()
-    {
-        if (windowOpen) {
-            CloseSceneWindow();
-            windowOpen = false;
-        }
-    }
+    static void SetUpTestSuite() { OpenSharedWindow(RecordBox); }
+
     void SetUp() override
     {
-        if (std::getenv("DISPLAY") == nullptr) {
-            GTEST_SKIP() << "no display: the rendering tests run under Xvfb (./test.sh)";
+        SceneFrameTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) {
+            return;
         }
-        ASSERT_TRUE(windowOpen);
         ASSERT_TRUE(fs::exists("data/l1.bmp")) << "run from the repository root (ctest does)";
-        ResizeScene(Width, Height);
-        treeAngle = 0.0f;
         ResetScrollerState();
         boxTexts.clear();
         LoadGreetingAssets();
         ASSERT_TRUE(boxTexts.empty()) << boxTexts.front();
     }
 
-    // Draws frames as the frame loop does and keeps the back buffer of the last one.
-    void DrawFrames(int count)
-    {
-        for (int i = 0; i < count; i++) {
-            if (i > 0) {
-                PlatSwapBuffers(sceneDeviceContext);
-            }
-            DrawScene();
-        }
-        glFinish();
-        pixels.assign(Width * Height * 3, 0);
-        glReadBuffer(GL_BACK);
-        glPixelStorei(GL_PACK_ALIGNMENT, 1);
-        glReadPixels(0, 0, Width, Height, GL_RGB, GL_UNSIGNED_BYTE, pixels.data());
-    }
-
     // x from the left, y from the bottom, as OpenGL counts window pixels.
-    Rgb At(int x, int y) const
-    {
-        const unsigned char* p = &pixels[(static_cast<size_t>(y) * Width + x) * 3];
-        return Rgb{p[0], p[1], p[2]};
-    }
+    Rgb At(int x, int y) const { return PixelFromBottom(x, y); }
 
     // Where a point of the scene frame lands in the window, from the matrices the frame left in force.
     static void Project(double x, double y, double z, double* windowX, double* windowY)
@@ -154,7 +101,7 @@ protected:
             for (int x = 0; x < image.width; x++) {
                 const uint8_t* p = &image.pixels[(static_cast<size_t>(y) * image.width + x) * 3];
                 if (x0 + x >= 0 && x0 + x < Width && y0 + y >= 0 && y0 + y < Height &&
-                    Near(At(x0 + x, y0 + y), Rgb{p[0], p[1], p[2]})) {
+                    Near(At(x0 + x, y0 + y), Rgb{p[0], p[1], p[2]}, 10)) {
                     matches++;
                 }
             }
@@ -179,12 +126,8 @@ protected:
             }
         }
     }
-
-    std::vector<unsigned char> pixels;
-    static bool windowOpen;
 };
 
-bool GreetingRenderTest::windowOpen = false;
 
 TEST_F(GreetingRenderTest, EachSlotsGlyphHasItsLowerLeftCornerAtTheSlotOnTheWave)
 {
@@ -262,10 +205,10 @@ TEST_F(GreetingRenderTest, TheBlackOutlineRunsJustInsideTheSideEdges)
     // A row between the lower bar and the glyph band: outline at the very edge, backdrop a little inside.
     // (The top and bottom runs of the outline lie in the black bars.)
     for (int y : {120, 140, 160}) {
-        EXPECT_TRUE(Near(At(0, y), Black)) << y;
-        EXPECT_TRUE(Near(At(Width - 1, y), Black)) << y;
-        EXPECT_TRUE(Near(At(3, y), Backdrop)) << y;
-        EXPECT_TRUE(Near(At(Width - 4, y), Backdrop)) << y;
+        EXPECT_TRUE(Near(At(0, y), Black, 10)) << y;
+        EXPECT_TRUE(Near(At(Width - 1, y), Black, 10)) << y;
+        EXPECT_TRUE(Near(At(3, y), Backdrop, 10)) << y;
+        EXPECT_TRUE(Near(At(Width - 4, y), Backdrop, 10)) << y;
     }
 }
 
