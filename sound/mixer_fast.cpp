@@ -5,16 +5,17 @@
 //   makes the n-th position of a run q + n x e, where q is the first position and e the step, both with that
 //   bit cleared (the bit is not part of the interpolation weight, and adding it never carries). The position
 //   after the run is q + count x e plus the step's lowest bit. So the frame loops carry no position state, and
-//   four frames can be computed side by side.
+//   several frames can be computed side by side.
 // - The ramp gains, added frame after frame in double precision, are exact sums: both start and step are
 //   single-precision values, and as long as every partial sum stays within 53 bits of their smallest unit, the
 //   gain of frame n equals start + n x step computed directly. Each run checks that (it always holds for the
 //   volumes a song sets) and otherwise adds frame after frame as the reference does.
 // - A voice whose targets and applied gains are all 0, with no ramp running, adds only zeros: its runs skip
 //   the arithmetic and advance the position, direction, loop turns and end exactly as the frames would.
-// - Gains and the sample's loop are read once per run rather than per frame; the AVX2 loop mixes four frames
-//   per iteration with vectors of four doubles, the portable loop two frames per iteration. The AVX2 loop is
-//   chosen at start-up when the processor has AVX2 (SndMixKernel).
+// - Gains and the sample's loop are read once per run rather than per frame. The AVX-512 loop mixes eight
+//   frames per iteration with vectors of eight doubles, the AVX2 loop four with vectors of four, the portable
+//   loop two frames per iteration in plain C++; the best the processor has is chosen at start-up
+//   (SndMixKernel).
 //
 // Runs on one thread at a time, like the reference (see sound.h).
 #include "sound/sound.h"
