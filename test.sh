@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs the whole suite: unit, rendering and end-to-end tests under Xvfb, the same
-# suite again with AddressSanitizer and UndefinedBehaviorSanitizer, and each fuzz target for a minute.
+# suite again with AddressSanitizer and UndefinedBehaviorSanitizer, each fuzz target for a minute, the
+# streaming under ThreadSanitizer, and the Windows executables under Wine.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/packages.sh
@@ -39,4 +40,6 @@ cmake --build build-tsan -j"$jobs" --target sound_stream_tests reliability_soak_
 TSAN_OPTIONS="halt_on_error=1" build-tsan/tests/sound/sound_stream_tests --gtest_brief=1
 TSAN_OPTIONS="halt_on_error=1" TARNWICK_SOAK_SECONDS=60 build-tsan/tests/reliability/reliability_soak_tests \
     --gtest_brief=1
+echo "== Windows builds, checked under Wine"
+bash scripts/windows-tests.sh
 echo "== All tests passed"
