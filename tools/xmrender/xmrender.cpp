@@ -120,11 +120,16 @@ sf_count_t MemoryTell(void* user)
     return static_cast<MemoryOutput*>(user)->position;
 }
 
+// Frames gathered before they go to the file: one write per block would cost a system call every 20 ms
+// of sound, more than the mixing itself.
+constexpr size_t PendingFrames = 65536;
+
 struct Output {
     SNDFILE* file = nullptr;
     bool toStdout = false;
     MemoryOutput memory;
     SF_VIRTUAL_IO io{MemoryLength, MemorySeek, MemoryRead, MemoryWrite, MemoryTell};
+    std::vector<int16_t> pending;  // interleaved stereo frames not yet written
 };
 
 // The output format by the name's extension; 0 for a name that is neither .wav nor .flac.
@@ -166,12 +171,24 @@ bool OpenOutput(Output* output, const std::string& path, int format, int32_t rat
     return true;
 }
 
+bool FlushFrames(Output* output)
+{
+    sf_count_t count = static_cast<sf_count_t>(output->pending.size() / 2);
+    if (output->file == nullptr || count == 0) {
+        return true;
+    }
+    bool ok = sf_writef_short(output->file, output->pending.data(), count) == count;
+    output->pending.clear();
+    return ok;
+}
+
 bool WriteFrames(Output* output, const int16_t* frames, int64_t count)
 {
     if (output->file == nullptr || count <= 0) {
         return true;
     }
-    return sf_writef_short(output->file, frames, count) == count;
+    output->pending.insert(output->pending.end(), frames, frames + 2 * count);
+    return output->pending.size() < 2 * PendingFrames || FlushFrames(output);
 }
 
 bool CloseOutput(Output* output, const std::string& path)
@@ -179,7 +196,8 @@ bool CloseOutput(Output* output, const std::string& path)
     if (output->file == nullptr) {
         return true;
     }
-    bool ok = sf_close(output->file) == 0;
+    bool ok = FlushFrames(output);
+    ok = sf_close(output->file) == 0 && ok;
     output->file = nullptr;
     if (ok && output->toStdout) {
         const std::vector<uint8_t>& bytes = output->memory.bytes;
