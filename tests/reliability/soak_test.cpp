@@ -155,11 +155,13 @@ TEST(Soak, TheIntroSongStreamsBlockForBlockAsRenderedWithoutDrift)
             << "block " << finished << " at step " << step << " (played bytes " << played << ")";
         const BlockPosition& got = BlockPositions[finished];
         ASSERT_TRUE(SamePosition(got, want.position)) << "position after step " << step;
-        // The clock only moves forward, and never ahead of the audio mixed (it truncates each piece).
-        ASSERT_GT(got.elapsedMs, lastElapsedMs) << "at step " << step;
+        // The clock only moves forward, and never ahead of the audio mixed (it truncates each piece). Copied
+        // out of the packed record before the comparisons take it by reference.
+        int32_t elapsedMs = got.elapsedMs;
+        ASSERT_GT(elapsedMs, lastElapsedMs) << "at step " << step;
         int64_t framesMixed = (RingBlocks + step + 1) * static_cast<int64_t>(BlockFrames);
-        ASSERT_LE(got.elapsedMs, framesMixed * 1000 / rate);
-        lastElapsedMs = got.elapsedMs;
+        ASSERT_LE(elapsedMs, framesMixed * 1000 / rate);
+        lastElapsedMs = elapsedMs;
     }
     double streamSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     uint64_t residentAtEnd = ResidentBytes();
