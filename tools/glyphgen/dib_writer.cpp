@@ -228,3 +228,27 @@ bool FileHasBytes(const std::string& path, const std::vector<uint8_t>& bytes)
     }
     return true;
 }
+
+bool ParseGeneratorOptions(const char* program, int argc, char** argv, GeneratorOptions* options)
+{
+    for (int i = 1; i < argc; i++) {
+        std::string arg = argv[i];
+        if ((arg == "--font" || arg == "--write" || arg == "--check") && i + 1 < argc) {
+            std::string value = argv[++i];
+            if (arg == "--font") {
+                options->font = value;
+            } else {
+                options->dir = value;
+                options->check = arg == "--check";
+            }
+        } else {
+            options->dir.clear();
+            break;
+        }
+    }
+    if (options->dir.empty()) {
+        std::fprintf(stderr, "usage: %s [--font FILE] (--write DIR | --check DIR)\n", program);
+        return false;
+    }
+    return true;
+}

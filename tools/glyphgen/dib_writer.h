@@ -42,3 +42,12 @@ std::vector<uint8_t> EncodeRgbDib(const RgbPicture& picture, DibLayout layout);
 // Writes or compares a generated file. Both print a line to standard error on failure.
 bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 bool FileHasBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+
+// The art generators' command line: "[--font FILE] (--write DIR | --check DIR)".
+struct GeneratorOptions {
+    std::string font = "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf";  // DejaVu Sans Bold
+    std::string dir;     // where the files are written or compared
+    bool check = false;  // compare with the files in dir instead of writing them
+};
+// False on a usage error, after printing the usage line for `program` on standard error.
+bool ParseGeneratorOptions(const char* program, int argc, char** argv, GeneratorOptions* options);

@@ -17,7 +17,6 @@
 #include <string>
 #include <vector>
 
-static const char* const DefaultFont = "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf";
 
 // Glyph cell in pixels; the backdrop colour the cell's background must match, and the ink.
 constexpr int CellWidth = 66;
@@ -151,34 +150,15 @@ static std::vector<uint8_t> EncodeGlyph(const Coverage& cell, GlyphFormat format
     return EncodeRgbDib(picture, DibLayout::Info);
 }
 
-static int Usage()
-{
-    std::fprintf(stderr, "usage: glyphgen [--font FILE] (--write DIR | --check DIR)\n");
-    return 2;
-}
-
 int main(int argc, char** argv)
 {
-    std::string font = DefaultFont;
-    std::string dir;
-    bool check = false;
-    for (int i = 1; i < argc; i++) {
-        std::string arg = argv[i];
-        if ((arg == "--font" || arg == "--write" || arg == "--check") && i + 1 < argc) {
-            std::string value = argv[++i];
-            if (arg == "--font") {
-                font = value;
-            } else {
-                dir = value;
-                check = arg == "--check";
-            }
-        } else {
-            return Usage();
-        }
+    GeneratorOptions options;
+    if (!ParseGeneratorOptions("glyphgen", argc, argv, &options)) {
+        return 2;
     }
-    if (dir.empty()) {
-        return Usage();
-    }
+    const std::string& font = options.font;
+    const std::string& dir = options.dir;
+    const bool check = options.check;
 
     FT_Library library;
     FT_Face face;

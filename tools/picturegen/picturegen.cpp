@@ -19,7 +19,6 @@
 #include <string>
 #include <vector>
 
-static const char* const DefaultFont = "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf";
 
 // Picture sizes in pixels. At 800 × 600 the second picture starts about 97 pixels from the left, so the
 // first stays narrower than that; both fit the lower letterbox bar (about 93 pixels high).
@@ -283,34 +282,15 @@ static IndexedPicture ToIndexed(const RgbPicture& rgb)
     }
 }
 
-static int Usage()
-{
-    std::fprintf(stderr, "usage: picturegen [--font FILE] (--write DIR | --check DIR)\n");
-    return 2;
-}
-
 int main(int argc, char** argv)
 {
-    std::string font = DefaultFont;
-    std::string dir;
-    bool check = false;
-    for (int i = 1; i < argc; i++) {
-        std::string arg = argv[i];
-        if ((arg == "--font" || arg == "--write" || arg == "--check") && i + 1 < argc) {
-            std::string value = argv[++i];
-            if (arg == "--font") {
-                font = value;
-            } else {
-                dir = value;
-                check = arg == "--check";
-            }
-        } else {
-            return Usage();
-        }
+    GeneratorOptions options;
+    if (!ParseGeneratorOptions("picturegen", argc, argv, &options)) {
+        return 2;
     }
-    if (dir.empty()) {
-        return Usage();
-    }
+    const std::string& font = options.font;
+    const std::string& dir = options.dir;
+    const bool check = options.check;
 
     FT_Library library;
     FT_Face face;
