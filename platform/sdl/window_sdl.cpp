@@ -11,24 +11,46 @@ PlatWindowProc sdlWindowProc = nullptr;
 static SDL_DisplayMode fullscreenMode;
 static bool fullscreenModeSet = false;
 
-// True when the user named this video driver in SDL_VIDEODRIVER.
-static bool DriverAskedFor(const char* driver)
+// Drivers that draw nowhere: accepted only when the user names them in SDL_VIDEODRIVER.
+static bool DrawsNowhere(const char* driver)
+{
+    return std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0 ||
+           std::strcmp(driver, "evdev") == 0;
+}
+
+// Starts SDL's video on a window system. Left to itself SDL falls back to a driver that draws nowhere
+// whenever the window system refuses it, and the intro would run invisibly; and a window system can refuse
+// a new connection for a moment (seen under Xvfb on a busy machine, on the reconnection after an F1). So
+// each window-system driver is asked by name, a few times over, before the step fails.
+static bool StartVideo()
 {
     const char* wanted = std::getenv("SDL_VIDEODRIVER");
-    return wanted != nullptr && SDL_strcasecmp(wanted, driver) == 0;
+    if (wanted != nullptr && wanted[0] != '\0') {
+        return SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+    }
+    for (int attempt = 0; attempt < 3; attempt++) {
+        if (attempt > 0) {
+            SDL_Delay(100);
+        }
+        for (int i = 0; i < SDL_GetNumVideoDrivers(); i++) {
+            const char* driver = SDL_GetVideoDriver(i);
+            if (driver == nullptr || DrawsNowhere(driver)) {
+                continue;
+            }
+            SDL_SetHint(SDL_HINT_VIDEODRIVER, driver);
+            bool started = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+            SDL_ResetHint(SDL_HINT_VIDEODRIVER);
+            if (started) {
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 bool PlatRegisterWindowClass(PlatWindowProc proc)
 {
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
-        return false;
-    }
-    // Without a window system SDL falls back to drivers that draw nowhere; the intro would then run
-    // invisibly. Only a driver the user asked for by name is accepted.
-    const char* driver = SDL_GetCurrentVideoDriver();
-    if (driver == nullptr ||
-        ((std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0) && !DriverAskedFor(driver))) {
-        SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    if (!StartVideo()) {
         return false;
     }
     // SDL picks the visual when the window is made, so the scene's format is asked for here: 16-bit colour
