@@ -21,16 +21,17 @@ static bool DrawsNowhere(const char* driver)
 // Starts SDL's video on a window system. Left to itself SDL falls back to a driver that draws nowhere
 // whenever the window system refuses it, and the intro would run invisibly; and a window system can refuse
 // a new connection for a moment (seen under Xvfb on a busy machine, on the reconnection after an F1). So
-// each window-system driver is asked by name, a few times over, before the step fails.
+// each window-system driver is asked by name, several times over, before the step fails.
 static bool StartVideo()
 {
     const char* wanted = std::getenv("SDL_VIDEODRIVER");
     if (wanted != nullptr && wanted[0] != '\0') {
         return SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
     }
-    for (int attempt = 0; attempt < 3; attempt++) {
+    // Five rounds, 50 to 800 ms apart: a window system that is really missing fails after 1.5 s.
+    for (int attempt = 0; attempt < 5; attempt++) {
         if (attempt > 0) {
-            SDL_Delay(100);
+            SDL_Delay(25u << attempt);
         }
         for (int i = 0; i < SDL_GetNumVideoDrivers(); i++) {
             const char* driver = SDL_GetVideoDriver(i);
