@@ -3,5 +3,6 @@
 RUN_PACKAGES=(build-essential cmake pkg-config libsdl2-dev libgl1-mesa-dev libglu1-mesa-dev libgl1-mesa-dri
               libfreetype-dev fonts-dejavu-core libsndfile1-dev libcli11-dev googletest libgtest-dev
               libbenchmark-dev)
-# To run the whole suite: a display server and its tools, and clang with its fuzzer runtime.
-TEST_PACKAGES=(xvfb xauth x11-utils xdotool python3 clang libclang-rt-14-dev)
+# To run the whole suite: a display server and its tools, tmux (xmplay's status area), and clang with its
+# fuzzer runtime.
+TEST_PACKAGES=(xvfb xauth x11-utils xdotool tmux python3 clang libclang-rt-14-dev)
