@@ -29,7 +29,6 @@ struct StatusEntry {
     std::atomic<int32_t> row{0};
     std::atomic<int32_t> speed{0};
     std::atomic<int32_t> bpm{0};
-    std::atomic<int32_t> elapsedMs{0};
     std::atomic<int32_t> channelCount{0};
     std::atomic<uint8_t> levels[MaxChannels] = {};
 };
@@ -100,7 +99,6 @@ void SndPublishBlock(int32_t block, const Song* song)
     entry.row = song->row;
     entry.speed = song->speed;
     entry.bpm = song->bpm;
-    entry.elapsedMs = song->elapsedMs;
     int32_t channels = song->channelCount < 0 ? 0 : (song->channelCount > MaxChannels ? MaxChannels : song->channelCount);
     entry.channelCount = channels;
     // A track plays on its own voice and hands a finished note to its partner (slot + MaxChannels) to fade
@@ -154,7 +152,6 @@ bool SndReadPlayStatus(SndPlayStatus* status)
         copy.row = entry.row;
         copy.speed = entry.speed;
         copy.bpm = entry.bpm;
-        copy.elapsedMs = entry.elapsedMs;
         copy.channelCount = entry.channelCount;
         for (int32_t t = 0; t < MaxChannels; t++) {
             copy.levels[t] = entry.levels[t];

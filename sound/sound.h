@@ -177,7 +177,6 @@ struct SndPlayStatus {
     int32_t row;                     // the song's row
     int32_t speed;                   // ticks per row
     int32_t bpm;                     // beats per minute
-    int32_t elapsedMs;               // the song's elapsedMs
     int32_t channelCount;            // tracks with a level below: the song's channelCount, 0..MaxChannels
     uint8_t levels[MaxChannels];     // per track, 0..255: the peak of the sample frames its voices were
                                      // playing at the block's end, times their final volume (full scale and

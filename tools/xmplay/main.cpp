@@ -224,9 +224,8 @@ int PlayAll(const Options& options)
 
     Player player;
     player.options = options;
-    player.keys = isatty(STDIN_FILENO) != 0;
     player.statusArea = !options.quiet && isatty(STDOUT_FILENO) != 0;
-    TerminalStart(player.keys, player.statusArea);
+    player.keys = TerminalStart(isatty(STDIN_FILENO) != 0, player.statusArea);
 
     int32_t count = static_cast<int32_t>(options.files.size());
     std::vector<bool> failed(options.files.size(), false);

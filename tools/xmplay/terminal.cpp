@@ -130,9 +130,12 @@ std::vector<PlayerKey> DecodeKeys(const uint8_t* bytes, size_t count)
     return keys;
 }
 
-void TerminalStart(bool keys, bool statusArea)
+bool TerminalStart(bool keys, bool statusArea)
 {
     InstallHandlers();
+    // Only a player in the terminal's foreground takes its keys: changing the settings from the background
+    // would stop the process.
+    keys = keys && tcgetpgrp(STDIN_FILENO) == getpgrp();
     if (keys && rawKeys == 0 && tcgetattr(STDIN_FILENO, &savedSettings) == 0) {
         termios settings = savedSettings;
         settings.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
@@ -148,6 +151,7 @@ void TerminalStart(bool keys, bool statusArea)
         cursorHidden = 1;
         WriteOut(HideCursor);
     }
+    return rawKeys != 0;
 }
 
 void TerminalStop()

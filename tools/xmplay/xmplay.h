@@ -65,8 +65,9 @@ std::vector<PlayerKey> DecodeKeys(const uint8_t* bytes, size_t count);
 
 // Takes the terminal over: keys unbuffered and unechoed on standard input (when `keys`), the cursor hidden
 // (when `statusArea`). Ctrl-C and the other ending signals only ask the player to quit; a crash signal puts
-// the terminal back before the program dies. TerminalStop (also run at exit) restores everything.
-void TerminalStart(bool keys, bool statusArea);
+// the terminal back before the program dies. TerminalStop (also run at exit) restores everything. Returns
+// whether keys are read (not from a terminal whose foreground is another process).
+bool TerminalStart(bool keys, bool statusArea);
 void TerminalStop();
 // Columns of the terminal on standard output (80 when it cannot tell).
 int TerminalWidth();
