@@ -35,6 +35,8 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+# A run cut short (ctest's timeout) still ends its tmux server and player.
+trap 'exit 1' TERM INT
 
 fail() {
     echo "FAIL ($case_name): $*"
