@@ -800,13 +800,36 @@ static void AddSection(XmModule& module, const Section& section)
     }
 }
 
+constexpr int LoopOrder = 1;  // the first fir-tree pattern: the intro plays only once
+constexpr int UpToA = 2;
+
+struct NamedSection {
+    const char* name;
+    GlimrookPart part;
+    Section section;
+};
+
+// The whole arrangement in the order it is played.
+static std::vector<NamedSection> Arrangement()
+{
+    std::vector<NamedSection> sections;
+    sections.push_back({"intro", GlimrookPart::Intro, Intro()});
+    sections.push_back({"fir tree on the celesta", GlimrookPart::FirTree, FirTreeOnCelesta()});
+    sections.push_back({"fir tree on the lead", GlimrookPart::FirTree, FirTreeOnLead()});
+    sections.push_back({"fill", GlimrookPart::Fill, Fill()});
+    sections.push_back({"verse", GlimrookPart::Verse, Verse()});
+    sections.push_back({"chorus in G", GlimrookPart::Chorus, Chorus(0, false)});
+    sections.push_back({"fir tree as a duet", GlimrookPart::FirTree, FirTreeDuet()});
+    sections.push_back({"fir tree turning to E7", GlimrookPart::FirTree, FirTreeTurning()});
+    sections.push_back({"chorus in A", GlimrookPart::Chorus, Chorus(UpToA, true)});
+    sections.push_back({"ending", GlimrookPart::Ending, Ending(UpToA, LoopOrder)});
+    return sections;
+}
+
 }  // namespace
 
 XmModule ComposeGlimrook()
 {
-    constexpr int LoopOrder = 1;  // the first fir-tree pattern: the intro plays only once
-    constexpr int UpToA = 2;
-
     XmModule module;
     module.name = "glimrook";
     module.trackerName = "tarnwick composer";
@@ -816,16 +839,19 @@ XmModule ComposeGlimrook()
     module.defaultSpeed = 6;
     module.defaultBpm = 125;
     module.instruments = SynthesiseInstruments();
-
-    AddSection(module, Intro());
-    AddSection(module, FirTreeOnCelesta());
-    AddSection(module, FirTreeOnLead());
-    AddSection(module, Fill());
-    AddSection(module, Verse());
-    AddSection(module, Chorus(0, false));
-    AddSection(module, FirTreeDuet());
-    AddSection(module, FirTreeTurning());
-    AddSection(module, Chorus(UpToA, true));
-    AddSection(module, Ending(UpToA, LoopOrder));
+    for (const NamedSection& named : Arrangement())
+        AddSection(module, named.section);
     return module;
+}
+
+std::vector<GlimrookSection> GlimrookSections()
+{
+    std::vector<GlimrookSection> table;
+    int order = 0;
+    for (const NamedSection& named : Arrangement()) {
+        int patterns = named.section.rows / RowsPerPattern;
+        table.push_back({named.name, named.part, order, patterns});
+        order += patterns;
+    }
+    return table;
 }
