@@ -36,6 +36,7 @@ struct GlimrookSection {
     GlimrookPart part;
     int firstOrder;    // order position of its first pattern
     int orderCount;    // order positions (one pattern each) it takes
+    int firstBarRow;   // row of its first pattern at which its first bar begins (after a pick-up there)
 };
 
 // Every section in the order they are played, covering the order list from 0 without gaps.
