@@ -59,7 +59,6 @@ struct TrackTick {
 
 struct TickRecord {
     int row;  // index into Listening::rows
-    int tick; // tick within the row
     std::vector<TrackTick> tracks;
 };
 
@@ -100,7 +99,6 @@ void ListenTick(Song* song)
     }
     TickRecord record;
     record.row = static_cast<int>(l.rows.size()) - 1;
-    record.tick = static_cast<int>(l.ticks.size()) - l.rows.back().firstTick;
     const NoteCell* cells = ModRowCells(song, song->rowRead);
     for (int k = 0; k < song->channelCount; ++k) {
         const MusicChannel& channel = MusicChannels[k];
@@ -328,7 +326,7 @@ bool Clash(int a, int b)
 }
 
 // A clash the arrangement keeps on purpose: two voices on the named instruments sounding the named pitch
-// classes together somewhere in a section of the named kind.
+// classes together somewhere in a section of the named kind, held for a beat or longer.
 struct AllowedClash {
     GlimrookPart part;
     uint8_t instrumentA, instrumentB;
@@ -336,25 +334,21 @@ struct AllowedClash {
     const char* reason;
 };
 
-// Every clash held for a beat or longer that the song keeps, and why.
-const AllowedClash AllowedClashes[] = {
-    {GlimrookPart::Intro, 0, 0, -1, -1, "placeholder"},
-};
+// The one list of such clashes, each with its reason. The tritone of a dominant seventh is no clash and
+// needs no entry. Nothing else is held against another voice for a beat at present, so the list is empty;
+// a new entry must say why a listener should hear that clash.
+const std::vector<AllowedClash> AllowedClashes = {};
 
 bool Allowed(GlimrookPart part, const TrackTick& a, const TrackTick& b, int pitchA, int pitchB)
 {
     for (const AllowedClash& allowed : AllowedClashes) {
-        if (allowed.part != part || allowed.pitchClassA < 0)
+        if (allowed.part != part)
             continue;
-        for (int swap = 0; swap < 2; ++swap) {
-            const TrackTick& x = swap == 0 ? a : b;
-            const TrackTick& y = swap == 0 ? b : a;
-            int px = swap == 0 ? pitchA : pitchB;
-            int py = swap == 0 ? pitchB : pitchA;
-            if (x.instrument == allowed.instrumentA && y.instrument == allowed.instrumentB &&
-                px % 12 == allowed.pitchClassA && py % 12 == allowed.pitchClassB)
-                return true;
-        }
+        if ((a.instrument == allowed.instrumentA && b.instrument == allowed.instrumentB &&
+             pitchA % 12 == allowed.pitchClassA && pitchB % 12 == allowed.pitchClassB) ||
+            (b.instrument == allowed.instrumentA && a.instrument == allowed.instrumentB &&
+             pitchB % 12 == allowed.pitchClassA && pitchA % 12 == allowed.pitchClassB))
+            return true;
     }
     return false;
 }

@@ -1,12 +1,20 @@
 // The arrangement: which notes the twelve tracks play, section by section, written by note name.
 //
 // Time: 4 rows to a beat at speed 6 and 125 BPM (0.12 s a row). The fir-tree song is in 2/4 (8 rows to a
-// bar, a 64-row pattern holds the whole tune); Jingle Bells is in 4/4 (16 rows to a bar, its verse and its
-// chorus take four patterns each). Both are in G major; the last chorus and the ending move up to A.
+// bar, a 64-row pattern holds the whole tune after its pick-up); Jingle Bells is in 4/4 (16 rows to a bar,
+// its verse and its chorus take four patterns each). Both are in G major; the last chorus and the ending
+// move up to A.
 //
 // Order of play: intro, fir tree twice (celesta, then lead), a short drum fill cut by a pattern break,
 // Jingle Bells verse and chorus, the fir tree twice more (lead duet, then celesta turning to E7), the chorus
-// in A, and an ending that slows down and jumps back to the first fir-tree pattern (the restart position).
+// in A, and an ending that slows down, dies away and jumps back to the first fir-tree pattern (the restart
+// position). That pattern opens with the tune's pick-up, so the intro and the ending are an eighth short of
+// their last bar and the jump back lands on the pick-up.
+//
+// What a listener must not hear, and the song's tests check: a note ringing on after its section (every
+// pitched track is released at the end of each section; the celesta dies away by itself), a semitone,
+// tritone or major seventh held against another voice for a beat (the chords change where the tunes need
+// it, the second voice and the echo step aside), or anything left sounding when the song jumps back.
 #include "tools/composer/composer.h"
 
 #include <algorithm>
@@ -404,9 +412,10 @@ static void PlaceBass(Section& section, const std::vector<ChordSpan>& chords, in
         }
 }
 
-// A second voice under a melody, note by note: a diatonic third below, unless that would rub against the
-// chord or the note is long (two beats or more) or the tune's last, where it takes the nearest chord note
-// at least a minor third below instead, so that every held note and the close land on the chord.
+// A second voice under a melody, note by note: a diatonic third below. A note of a beat or longer whose
+// third would rub against the chord under it (a semitone, tritone or major seventh; shorter ones pass), and
+// every note of two beats or more and the tune's last take the nearest chord note at least a minor third
+// below instead, so that every held note and the close land on the chord.
 static std::vector<MelodyNote> HarmonyBelow(const std::vector<MelodyNote>& melody, int startRow,
                                             const std::vector<ChordSpan>& chords, int transpose, int tonic)
 {
@@ -440,7 +449,7 @@ static std::vector<MelodyNote> HarmonyBelow(const std::vector<MelodyNote>& melod
         bool held = note.rows >= 2 * RowsPerBeat || int(k) == lastNote;
         int third = DiatonicShift(midi, tonic + transpose, -2);
         int chosen = third;
-        if (!fits(third, held)) {
+        if ((note.rows >= RowsPerBeat || held) && !fits(third, held)) {
             for (int below : {3, 4, 5, 7, 8, 9})
                 if (fits(midi - below, true)) {
                     chosen = midi - below;
@@ -951,12 +960,8 @@ static Section Ending(int transpose, int loopOrder)
     for (int track : {TrBell, TrEcho})
         PutKeyOff(s, 54, track);
     PutKeyOff(s, 56, TrBass);
-    for (int r = 50; r < last; ++r)
-        for (int v = 0; v < 3; ++v)
-            if (At(s, r, TrPad1 + v).note == 0)
-                PutVolumeColumn(s, r, TrPad1 + v, VolSlideDown | 0x1);
     for (int v = 0; v < 3; ++v)
-        PutKeyOff(s, 54, TrPad1 + v);
+        PutKeyOff(s, 52, TrPad1 + v);  // the choir's release fades the chord over the next eight rows
     PutEffect(s, 32, TrKick, FxSpeedTempo, 112);
     PutEffect(s, 40, TrKick, FxSpeedTempo, 100);
     PutEffect(s, 48, TrKick, FxSpeedTempo, 90);

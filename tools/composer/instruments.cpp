@@ -227,8 +227,9 @@ static XmInstrument Choir()
     instrument.name = "choir pad";
     instrument.samples.push_back(sample);
     XmMapAllNotes(&instrument, 0);
-    // A slow swell to a hold, and a soft release.
-    instrument.volumeEnvelope = Envelope({{0, 0}, {10, 44}, {24, 64}, {70, 0}}, XmEnvelopeOn | XmEnvelopeSustain, 2);
+    // A slow swell to a hold, and a soft release. The swell starts above silence, so that a voice struck
+    // again on a chord change does not drop out.
+    instrument.volumeEnvelope = Envelope({{0, 16}, {10, 48}, {24, 64}, {70, 0}}, XmEnvelopeOn | XmEnvelopeSustain, 2);
     instrument.fadeout = 0x100;
     // A gentle, slow warble that fades in over the first second of each note.
     instrument.vibratoType = 0;
