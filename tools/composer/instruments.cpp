@@ -350,7 +350,7 @@ static XmInstrument Kick()
         double white = NextNoise(noise);
         low += 0.45 * (white - low);
         lower += 0.08 * (white - lower);
-        double click = 1.8 * (low - lower) + 0.7 * std::sin(2.0 * Pi * 1800.0 * t) + 0.45 * std::sin(2.0 * Pi * 2600.0 * t);
+        double click = 1.8 * (low - lower) + 0.7 * std::cos(2.0 * Pi * 1800.0 * t) - 0.45 * std::cos(2.0 * Pi * 2600.0 * t);
         wave[size_t(k)] = std::tanh(1.6 * std::sin(phase)) / std::tanh(1.6) * body + click * std::exp(-t / 0.005);
         phase += 2.0 * Pi * hz / tuning.rate;
     }
