@@ -220,6 +220,7 @@ TEST_F(GlimrookSong, UsesTheEffectsAndStaysWithinVolumeLimits)
     for (int effect : {0x1, 0x2, 0x3, 0x4, 0x8, 0xA, 0xB, 0xC, 0xD, 0xF})
         EXPECT_TRUE(effects.count(effect)) << "effect " << std::hex << effect;
     EXPECT_TRUE(effects.count(0xE9) || effects.count(0xED)) << "retrigger or note delay on the drums";
+    EXPECT_TRUE(effects.count(0xEC)) << "note cut (the echo stepping aside)";
     EXPECT_TRUE(columnVolume);
     EXPECT_TRUE(columnSlide);
     EXPECT_TRUE(columnPanning);

@@ -593,7 +593,8 @@ static void ChordShimmer(Section& section, const std::vector<ChordSpan>& chords,
 
 // The celesta's echo: the melody again three rows later, softer, thrown left and right in turn. An echo
 // note that would rub (a semitone, tritone or major seventh) against a melody note or a chord it meets is
-// left out, and the echo before it is cut there.
+// left out, and the echo before it is cut there. The melody and the chords are in the song's key;
+// `transpose` moves the echo by whole octaves only.
 static void PlaceEcho(Section& section, int startRow, const std::vector<MelodyNote>& melody,
                       const std::vector<ChordSpan>& chords, int transpose)
 {
