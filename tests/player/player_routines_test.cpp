@@ -1,6 +1,6 @@
 // The per-track routines on hand-set channels: periods and frequencies, the hand-over to the voice pair,
 // envelopes, the vibrato family and the instrument start.
-#include "player_test_support.h"
+#include "tests/support/song_support.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // player's rules; a line reads "tick row order speed | period volume panning flags voiceSlot voiceVolume"
 // for track 0 after the tick. Voice volume = volume x 127.5 / 64 at full envelope, fadeout and global
 // volume, truncated (40 -> 79, 32 -> 63, 20 -> 39).
-#include "player_test_support.h"
+#include "tests/support/song_support.h"
 
 #include <gtest/gtest.h>
 

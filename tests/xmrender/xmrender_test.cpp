@@ -1,5 +1,5 @@
 // xmrender run as a separate program on modules written by the XM writer.
-#include "player_test_support.h"
+#include "tests/support/song_support.h"
 
 #include "platform/fake/fake_audio.h"
 
