@@ -119,7 +119,8 @@ struct Song {
     int32_t patternDelayTicks;     // ticks added to the current row by a pattern delay
     int32_t nextRow;               // row to take at the next row start; -1 = nothing pending
     int32_t nextOrderPos;          // order position to take at the next row start; -1 = nothing pending
-    int32_t elapsedMs;             // milliseconds of audio mixed since play started
+    int32_t elapsedMs;             // milliseconds of audio mixed since play started; wraps as a 32-bit
+                                   // count (negative after 24.9 days of play)
     SongHook onStart;              // called by ModPlaySong before the tempo is set; null after loading
     SongHook onTick;               // called by the mixer whenever tickSamplesLeft reaches 0: ModUpdateTick
     SampleLoadCallback onSampleLoad;  // the hook passed to ModLoadSong, or null

@@ -147,8 +147,11 @@ void SndMixSongBlock(Song* song, float* block, int16_t* out)
         SndMixVoices(block + 2 * static_cast<ptrdiff_t>(done), n);
         done += n;
         left -= n;
-        // Truncated per piece: SecondsPerFrame lies just below 1/44100, so 882 frames add 19 ms.
-        song->elapsedMs += static_cast<int32_t>(static_cast<double>(n) * SecondsPerFrame * 1000.0);
+        // Truncated per piece: SecondsPerFrame lies just below 1/44100, so 882 frames add 19 ms. Added as
+        // unsigned, so that after 2^31 ms (24.9 days) the clock wraps to negative values instead of
+        // overflowing, as a 32-bit count does.
+        uint32_t pieceMs = static_cast<uint32_t>(static_cast<double>(n) * SecondsPerFrame * 1000.0);
+        song->elapsedMs = static_cast<int32_t>(static_cast<uint32_t>(song->elapsedMs) + pieceMs);
     }
     song->tickSamplesLeft = left;
     SndConvertBlock(out, block, BlockFrames);

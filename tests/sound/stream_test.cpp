@@ -587,6 +587,21 @@ TEST_F(StreamTest, PlayAndOpenAreRefusedWhileARenderRunsAndItsStopPutsBackWhatIt
     EXPECT_TRUE(ModStopSong(&song));
 }
 
+// After 2^31 ms of play (24.9 days) the song's clock wraps to negative values as a 32-bit count does; it
+// never overflows.
+TEST_F(StreamTest, TheSongClockWrapsAfterTwoToTheThirtyOneMilliseconds)
+{
+    ASSERT_TRUE(ModPlaySong(&song));
+    // The streaming thread mixes nothing before the device moves on, so the song is the test's here.
+    song.elapsedMs = INT32_MAX - 5;
+    PlayTo(BlockBytes(1));
+    ASSERT_EQ(WriteBlock, 1);
+    // One tick of a whole block, 884 frames: 20 ms.
+    EXPECT_EQ(song.elapsedMs, INT32_MIN + 14);
+    EXPECT_EQ(int32_t{BlockPositions[0].elapsedMs}, INT32_MIN + 14);
+    EXPECT_TRUE(ModStopSong(&song));
+}
+
 TEST_F(StreamTest, AThousandPlayStopCycles)
 {
     for (int i = 0; i < 1000; i++) {
