@@ -162,9 +162,11 @@ music_real_time)
     parec_pid=""
     ended=$(date +%s%N)
     keep "$work/heard.raw"
-    python3 "$here/check_audio.py" "$work/heard.raw" "$work/render.wav" \
-        "$(( (ended - started) / 1000000 ))" \
-        || fail "the music heard is not the song in real time"
+    python3 "$here/check_audio.py" "$work/heard.raw" "$work/render.wav" "$(( (ended - started) / 1000000 ))"
+    verdict=$?
+    # 77: no fault of the intro was heard, but the host stalled too much to judge the run.
+    [ "$verdict" = 77 ] && { echo "SKIP ($case_name): the host stalled, see the figures above"; exit 77; }
+    [ "$verdict" = 0 ] || fail "the music heard is not the song in real time"
     ;;
 seam_check)
     # Here the program given is win32_seam_check.exe, which checks the platform from inside.
