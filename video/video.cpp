@@ -15,6 +15,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cctype>
 #include <vector>
 
 struct VideoFile {
