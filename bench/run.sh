@@ -2,7 +2,7 @@
 # Builds the benchmarks, xmrender and the intro in Release (build-bench), measures every cost figure and
 # prints one table: figure, value, target, met or not.
 #
-#   bench/run.sh                 all figures (about two minutes)
+#   bench/run.sh                 all figures (about five minutes, most of it one whole recording)
 #   REPS=9 bench/run.sh          more repetitions (medians are reported)
 #   STREAM_SECONDS=60 bench/run.sh   a longer look at the streaming thread
 #
@@ -33,21 +33,17 @@ echo "Benchmarks ($REPS repetitions each)..." >&2
 "$BUILD/bench/song_bench" --sample-bytes "$RESULTS/busy32.xm" >"$RESULTS/busy32.samplebytes"
 
 # The intro under a virtual display of its own, with SDL's dummy audio driver; the probe reports and ends it.
-XVFB_PID=""
+source "$ROOT/tests/support/x11.sh"
+fail() { echo "$*" >&2; exit 1; }
 cleanup() {
-    if [ -n "$XVFB_PID" ]; then kill "$XVFB_PID" 2>/dev/null || true; fi
+    if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
 }
 trap cleanup EXIT
 if command -v Xvfb >/dev/null; then
     echo "The intro under Xvfb..." >&2
-    exec 3>"$RESULTS/display"
-    Xvfb -displayfd 3 -screen 0 800x600x16 -nolisten tcp >/dev/null 2>&1 &
-    XVFB_PID=$!
-    exec 3>&-
-    for _ in $(seq 50); do [ -s "$RESULTS/display" ] && break; sleep 0.1; done
-    DISPLAY_NUMBER=$(cat "$RESULTS/display")
+    start_xvfb 800x600x16
     run_intro() {  # $1: seconds to run after the first frame (0: end at it)
-        (cd "$ROOT" && DISPLAY=":$DISPLAY_NUMBER" SDL_AUDIODRIVER=dummy \
+        (cd "$ROOT" && SDL_AUDIODRIVER=dummy \
             LD_PRELOAD="$BUILD/bench/libintro_probe.so" TW_PROBE_OUT="$RESULTS/probe.txt" \
             TW_PROBE_SECONDS="$1" TW_PROBE_START_NS=$(date +%s%N) \
             timeout $(( $1 + 60 )) "$BUILD/shell/tarnwick" >/dev/null 2>&1) || true
@@ -101,6 +97,22 @@ def render(module, label):
     return seconds, statistics.median(cpu), statistics.median(wall), rss / 1024.0
 
 glim = render(os.path.join(root, "data/glimrook.xm"), "glimrook")
+
+# The whole intro recorded as a video (800 x 600, 60 fps, the song's first pass and the fade), once: CPU time
+# of all threads (x264 and the software rasteriser use both cores) and wall time, against the video's length.
+def record():
+    mp4 = os.path.join(out_dir, "tw-bench-%d.mp4" % os.getpid())
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    start = time.perf_counter()
+    env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
+    subprocess.run([os.path.join(build, "shell/tarnwick"), "--record", mp4, "-q"], check=True, cwd=root, env=env)
+    wall = time.perf_counter() - start
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
+    size = os.path.getsize(mp4)
+    os.remove(mp4)
+    return wall, cpu, size
+rec_wall, rec_cpu, rec_size = record()
 busy = render(os.path.join(results, "busy32.xm"), "busy32")
 
 rows = []
@@ -138,6 +150,14 @@ for label, (seconds, cpu, wall, rss), target, samples in (
     sample_mb = int(open(os.path.join(results, samples + ".samplebytes")).read()) / 1048576.0
     row("xmrender " + name + ", peak resident size", "%.1f MB" % rss, "< 20 + %.1f MB" % sample_mb,
         rss < 20 + sample_mb)
+
+rec_seconds = glim[0] + 1.0
+row("tarnwick --record, whole song + fade (%.0f s), 800x600 60 fps, wall" % rec_seconds,
+    "%.2fx real time (%.0f s)" % (rec_seconds / rec_wall, rec_wall), ">= 2x", rec_seconds / rec_wall >= 2)
+row("  the same, CPU time of all threads", "%.0f s (%.2fx real time on 2 cores)" % (rec_cpu, 2 * rec_seconds / rec_cpu),
+    "—", None)
+row("  the MP4 file's size", "%.1f MB (%.0f kbit/s)" % (rec_size / 1048576.0, rec_size * 8 / rec_seconds / 1000),
+    "—", None)
 
 for kernel, label in ((fast_kernel, "fast"), ("kernel:0", "reference")):
     for bench, target in (("BM_Render_Glimrook", 2500), ("BM_Render_Busy32", 600)):

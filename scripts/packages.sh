@@ -1,8 +1,11 @@
 # The Debian packages the project needs, sourced by run.sh and test.sh.
-# To build and run the intro.
+# To build and run the intro (xfonts-base: the X core fonts that SDL's message boxes draw their text with;
+# without them no box can be shown and its text goes to standard error instead; EGL and FFmpeg's libraries
+# for recording it as a video).
 RUN_PACKAGES=(build-essential cmake pkg-config libsdl2-dev libgl1-mesa-dev libglu1-mesa-dev libgl1-mesa-dri
               libfreetype-dev fonts-dejavu-core libsndfile1-dev libcli11-dev googletest libgtest-dev
-              libbenchmark-dev)
-# To run the whole suite: a display server and its tools, tmux (xmplay's status area), and clang with its
-# fuzzer runtime.
-TEST_PACKAGES=(xvfb xauth x11-utils xdotool tmux python3 clang libclang-rt-14-dev)
+              libbenchmark-dev xfonts-base libegl-dev libegl-mesa0 libavformat-dev libavcodec-dev
+              libswscale-dev libswresample-dev libavutil-dev)
+# To run the whole suite: a display server and its tools (xwd for window dumps), tmux (xmplay's status area),
+# and clang with its fuzzer runtime.
+TEST_PACKAGES=(xvfb xauth x11-utils x11-apps xdotool tmux python3 clang libclang-rt-14-dev)

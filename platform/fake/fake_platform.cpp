@@ -193,9 +193,14 @@ bool PlatDeleteGlContext(PlatGlContext)
     return Step("DeleteGlContext", "DeleteGlContext");
 }
 
-void PlatShowWindow(PlatWindow)
+void PlatShowWindow(PlatWindow window)
 {
     fakePlatform.calls.push_back("ShowWindow");
+    // As on Windows: showing the window and giving it the focus sends it the activate message at once
+    // (active, not minimised).
+    if (fakePlatform.windowProc != nullptr) {
+        fakePlatform.windowProc(window, PLAT_WM_ACTIVATE, 0x00000001, 0);
+    }
 }
 
 void PlatSwapBuffers(PlatDeviceContext)
@@ -218,4 +223,22 @@ int PlatSystemMessageBox(PlatWindow owner, const char* text, const char* caption
     int answer = fakePlatform.boxAnswers.front();
     fakePlatform.boxAnswers.pop_front();
     return answer;
+}
+
+bool PlatStandardErrorHidden()
+{
+    return fakePlatform.standardErrorHidden;
+}
+
+PlatOffscreen PlatCreateOffscreen(int width, int height, const char** reason)
+{
+    fakePlatform.calls.push_back("CreateOffscreen " + std::to_string(width) + "x" + std::to_string(height));
+    if (reason != nullptr) {
+        *reason = "no drawing without a window in the test stand-in";
+    }
+    return nullptr;
+}
+
+void PlatDestroyOffscreen(PlatOffscreen)
+{
 }

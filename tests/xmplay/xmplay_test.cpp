@@ -1,6 +1,6 @@
 // xmplay's pieces on their own: where a song ends (measured without mixing, as a render measures it), what
 // the module header gives and what reaches the terminal, the keys, and the status area's lines.
-#include "player_test_support.h"
+#include "tests/support/song_support.h"
 
 #include "tools/common/song_tools.h"
 #include "tools/xmplay/xmplay.h"

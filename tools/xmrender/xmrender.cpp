@@ -7,12 +7,11 @@
 // By default the render stops where the song first comes back to an order position it has already played
 // (the wrap to the restart position or a backward jump); --seconds renders a fixed length. Exit codes: 0 done,
 // 1 the song does not load or the output cannot be written, 2 bad usage.
+#include "cli/cli.h"
 #include "music/music.h"
 #include "platform/platform.h"
 #include "sound/sound.h"
-#include "tools/common/song_tools.h"
 
-#include <CLI/CLI.hpp>
 #include <sndfile.h>
 #include <unistd.h>
 
@@ -24,6 +23,12 @@
 #include <vector>
 
 namespace {
+
+constexpr int ExitLoadFailed = 1;
+constexpr int ExitUsage = 2;
+// Longest render without --seconds: a song that never comes back to an order position (it always does,
+// since play never ends) cannot run forever.
+constexpr double MaxDefaultSeconds = 3600.0;
 
 // libsndfile cannot write a WAV to a pipe (it seeks back to fill in the sizes): standard output is
 // rendered into memory through its virtual I/O and copied out at the end.
@@ -190,25 +195,12 @@ void PrintInfo(const Song* song, const std::string& path)
 
 void PrintLength(int32_t rate)
 {
-    if (SongEndWatch.loopFrame >= 0) {
+    if (SndFirstPassFrames() >= 0) {
         std::printf("Length:          %s (then order %d again)\n",
-                    FormatDuration(SongEndWatch.loopFrame, rate).c_str(), SongEndWatch.loopOrderPos);
+                    FormatDuration(SndFirstPassFrames(), rate).c_str(), SndFirstPassOrder());
     } else {
         std::printf("Length:          longer than the render\n");
     }
-}
-
-// A bar when the total is known, else the time rendered so far; on standard error, redrawn in place.
-void ShowProgress(int64_t frames, int64_t total, int32_t rate, const Song* song)
-{
-    if (total > 0) {
-        std::fprintf(stderr, "\r%s %3d%%  %s", ProgressBar(frames, total, 40).c_str(),
-                     static_cast<int>(frames * 100 / total), FormatDuration(frames, rate).c_str());
-    } else {
-        std::fprintf(stderr, "\rrendering  order %3d/%d  %s", song->orderPos, song->orderCount,
-                     FormatDuration(frames, rate).c_str());
-    }
-    std::fflush(stderr);
 }
 
 struct Options {
@@ -229,7 +221,7 @@ int Render(const Options& options)
     if (song == nullptr) {
         std::fprintf(stderr, "xmrender: cannot load %s: missing, unreadable or not an XM module\n",
                      options.songPath.c_str());
-        return ExitFailed;
+        return ExitLoadFailed;
     }
     if (options.info) {
         PrintInfo(song, options.songPath);
@@ -239,10 +231,10 @@ int Render(const Options& options)
     bool rendering = !options.outPath.empty();
     if (rendering && !OpenOutput(&output, options.outPath, OutputFormat(options.outPath), options.rate)) {
         ModFreeSong(song);
-        return ExitFailed;
+        return ExitLoadFailed;
     }
 
-    StartSongWatch(song);
+    SndWatchFirstPass(song);
 
     int64_t fixedFrames = options.seconds > 0.0 ? std::llround(options.seconds * options.rate) : -1;
     int64_t ceilingFrames = static_cast<int64_t>(MaxDefaultSeconds * options.rate);
@@ -257,7 +249,7 @@ int Render(const Options& options)
     int64_t blockFrames = 0;   // frames in the current block (0 before the first)
     while (ok) {
         // The stop may become known while a block is mixed; it never lies before the frames written.
-        int64_t loopFrame = SongEndWatch.loopFrame;
+        int64_t loopFrame = SndFirstPassFrames();
         int64_t limit = fixedFrames >= 0 ? fixedFrames : (loopFrame >= 0 ? loopFrame : ceilingFrames);
         if (written >= limit) {
             break;
@@ -277,11 +269,11 @@ int Render(const Options& options)
         blockAt += count;
         written += count;
         if (progress && (written / BlockFrames) % 25 == 0) {
-            ShowProgress(written, fixedFrames, options.rate, song);
+            ShowRenderProgress(written, fixedFrames, options.rate, song->orderPos, song->orderCount);
         }
     }
     if (progress) {
-        ShowProgress(written, fixedFrames, options.rate, song);
+        ShowRenderProgress(written, fixedFrames, options.rate, song->orderPos, song->orderCount);
         std::fprintf(stderr, "\n");
     }
 
@@ -294,9 +286,9 @@ int Render(const Options& options)
         PrintLength(options.rate);
     }
     if (!ok) {
-        return ExitFailed;
+        return ExitLoadFailed;
     }
-    if (fixedFrames < 0 && SongEndWatch.loopFrame < 0) {
+    if (fixedFrames < 0 && SndFirstPassFrames() < 0) {
         std::fprintf(stderr, "xmrender: the song did not come back to a played order position within %.0f s; "
                              "stopped there\n", MaxDefaultSeconds);
     }
@@ -312,13 +304,19 @@ int main(int argc, char** argv)
     app.add_option("song", options.songPath, "XM module to render")->required();
     app.add_option("output", options.outPath, "output file: .wav or .flac (16-bit stereo), or - for a WAV on "
                                               "standard output");
-    AddRateOption(app, &options.rate);
-    AddSecondsOption(app, &options.seconds, "render this many seconds instead of up to the song's loop");
+    app.add_option("--rate", options.rate, "output rate in Hz")
+        ->check(CLI::Range(MinOutputRate, MaxOutputRate));
+    AddSecondsOption(app, options.seconds, "render this many seconds instead of up to the song's loop");
     app.add_flag("--info", options.info, "print the song's channels, orders, patterns, instruments, samples, "
                                          "frequency table, speed, BPM and length");
     app.add_flag("-q,--quiet", options.quiet, "no progress bar");
-    if (int code = ParseToolArguments(app, argc, argv); code >= 0) {
-        return code;
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        app.exit(e);
+        return ExitUsage;
     }
     if (options.outPath.empty() && !options.info) {
         std::fprintf(stderr, "xmrender: no output file given (or use --info)\n%s", app.help().c_str());
