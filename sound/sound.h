@@ -161,8 +161,9 @@ void SndRenderStop();
 
 // ---- The song's first pass ----------------------------------------------------------------------------------
 //
-// Where a render first comes back to an order position it has already played: the wrap to the restart
-// position or a backward jump. Counted in output frames from the render's start (main thread).
+// Where a render or a play first comes back to an order position it has already played: the wrap to the
+// restart position or a backward jump. Counted in output frames from the song's start (main thread). Offline
+// renders stop there, a recording fades out there and xmplay ends the file there.
 
 // Makes the song's onTick follow its order positions (ModUpdateTick plus the bookkeeping) and clears what
 // was seen. Call before SndRenderStart; the watch counts from the render's first frame.
@@ -171,10 +172,14 @@ void SndWatchFirstPass(Song* song);
 int64_t SndFirstPassFrames();
 // The order position it came back to (valid once SndFirstPassFrames is not -1).
 int32_t SndFirstPassOrder();
-// Renders the song from its start, without keeping the sound, until its first pass ends, and puts onTick
-// back to ModUpdateTick. The pass's length in frames; -1 when it is longer than maxFrames or the render
-// cannot start. The song's playback fields are left where the measurement stopped: start it again (or load
-// it again) before playing.
+// Runs the song's ticks from its start, as play starts it at `rate`, without mixing (the pass depends only on
+// the patterns and the tempo), until its first pass ends, and puts onTick back to ModUpdateTick: the frame a
+// watched render stops at, which SndFirstPassFrames and SndFirstPassOrder then give too. -1 when it lies
+// beyond maxFrames or the tempo is so fast that the ticks up to it are too many to run (about 4 million).
+// Refused (-1, nothing touched) for no song, a rate outside MinOutputRate..MaxOutputRate, while a song
+// streams or while a render runs; an open output streaming nothing is fine, and the timing values, voices
+// and tracks are put back as they were. The song's playback fields are left where the measurement stopped:
+// start it again (or load it again) before playing.
 int64_t SndMeasureFirstPass(Song* song, int32_t rate, int64_t maxFrames);
 
 // ---- Watching and pausing a stream --------------------------------------------------------------------------

@@ -1,8 +1,7 @@
-// xmplay's pieces on their own: where a song ends (measured without mixing, as a render measures it), what
-// the module header gives and what reaches the terminal, the keys, and the status area's lines.
+// xmplay's pieces on their own: what the module header gives and what reaches the terminal, the keys, and the
+// status area's lines. Where a song ends is the sound output's first pass (tests/sound/first_pass_test.cpp).
 #include "tests/support/song_support.h"
 
-#include "tools/common/song_tools.h"
 #include "tools/xmplay/xmplay.h"
 
 #include <gtest/gtest.h>
@@ -17,101 +16,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-// Where a render of the song stops: the watch followed while every block is mixed, as xmrender does.
-int64_t RenderedEnd(const XmModule& module, int32_t rate, int64_t ceilingFrames)
-{
-    Song* song = LoadModule(module);
-    if (song == nullptr || !SndRenderStart(song, rate)) {
-        return -2;
-    }
-    StartSongWatch(song);
-    std::vector<int16_t> block(2 * static_cast<size_t>(BlockFrames));
-    int64_t mixed = 0;
-    while (SongEndWatch.loopFrame < 0 && mixed < ceilingFrames) {
-        mixed += SndRenderBlock(block.data());
-    }
-    SndRenderStop();
-    ModFreeSong(song);
-    return SongEndWatch.loopFrame < ceilingFrames ? SongEndWatch.loopFrame : -1;
-}
-
-int64_t MeasuredEnd(const XmModule& module, int32_t rate, int64_t ceilingFrames, int32_t* loopOrderPos = nullptr)
-{
-    Song* song = LoadModule(module);
-    if (song == nullptr) {
-        return -2;
-    }
-    int64_t end = MeasureSongEnd(song, rate, ceilingFrames, loopOrderPos);
-    ModFreeSong(song);
-    return end;
-}
-
-TEST(SongEnd, MeasuringWithoutMixingFindsTheFrameARenderStopsAt)
-{
-    struct Case {
-        const char* name;
-        XmModule module;
-    };
-    std::vector<Case> cases;
-    XmModule plain = TraceModule(2, {4, 4}, 6);
-    XmSetCell(&plain.patterns[0], 2, 0, 0, Cell(NoteC4, 1));
-    cases.push_back({"wrap to the restart position", plain});
-
-    XmModule jump = TraceModule(2, {4, 4, 4}, 6);
-    XmSetCell(&jump.patterns[2], 2, 1, 0, Cell(0, 0, 0, 0x0B, 0x01));  // B01: back to order 1
-    jump.restartPosition = 2;
-    cases.push_back({"position jump", jump});
-
-    XmModule tempo = TraceModule(2, {8, 8}, 5);
-    XmSetCell(&tempo.patterns[0], 2, 2, 1, Cell(0, 0, 0, 0x0F, 0x51));  // F51: 81 BPM
-    XmSetCell(&tempo.patterns[0], 2, 3, 1, Cell(0, 0, 0, 0x0F, 0x03));  // F03: speed 3
-    XmSetCell(&tempo.patterns[1], 2, 5, 0, Cell(0, 0, 0, 0x0E, 0xE3));  // EE3: pattern delay
-    cases.push_back({"tempo, speed and pattern delay", tempo});
-
-    XmModule loops = TraceModule(1, {8, 4}, 2);
-    XmSetCell(&loops.patterns[0], 1, 1, 0, Cell(0, 0, 0, 0x0E, 0x60));  // E60: loop start
-    XmSetCell(&loops.patterns[0], 1, 4, 0, Cell(0, 0, 0, 0x0E, 0x62));  // E62: twice more
-    XmSetCell(&loops.patterns[1], 1, 2, 0, Cell(0, 0, 0, 0x0D, 0x00));  // D00 on the last order
-    cases.push_back({"pattern loop and break", loops});
-
-    XmModule repeated = TraceModule(1, {4}, 6);
-    repeated.orders = {0, 0, 0};
-    cases.push_back({"one pattern three times", repeated});
-
-    for (int32_t rate : {44100, 22050}) {
-        for (const Case& c : cases) {
-            int64_t rendered = RenderedEnd(c.module, rate, int64_t{600} * rate);
-            ASSERT_GT(rendered, 0) << c.name;
-            EXPECT_EQ(MeasuredEnd(c.module, rate, int64_t{600} * rate), rendered) << c.name << " at " << rate;
-        }
-    }
-    // Two patterns of 4 rows, 6 ticks of 882 frames: the wrap to order 0 comes after 8 rows.
-    int32_t loopOrder = -1;
-    EXPECT_EQ(MeasuredEnd(plain, 44100, 44100 * 60, &loopOrder), 8 * 6 * 882);
-    EXPECT_EQ(loopOrder, 0);
-    jump.restartPosition = 0;
-    EXPECT_EQ(MeasuredEnd(jump, 44100, 44100 * 60, &loopOrder), (4 + 4 + 2) * 6 * 882);
-    EXPECT_EQ(loopOrder, 1);
-}
-
-TEST(SongEnd, AnEndBeyondTheCeilingOrAnEndlessTempoIsUnknown)
-{
-    XmModule module = TraceModule(1, {64}, 31);
-    module.defaultBpm = 32;  // 64 rows x 31 ticks x 3445 frames: about 155 s
-    EXPECT_EQ(MeasuredEnd(module, 44100, 44100 * 100), -1);
-    EXPECT_EQ(MeasuredEnd(module, 44100, 44100 * 200), 64 * 31 * 3445);
-    // At the fastest tempo the file can hold a tick lasts 3 frames, and with a long pattern delay on every
-    // row of 256 orders the song lasts 32 million ticks (37 minutes): too many to run, so the measurement
-    // gives up rather than keep the listener waiting.
-    XmModule fast = TraceModule(1, {256}, 31);
-    for (int row = 0; row < 256; row++) {
-        XmSetCell(&fast.patterns[0], 1, row, 0, Cell(0, 0, 0, 0x0E, 0xEF));
-    }
-    fast.orders.assign(256, 0);
-    fast.defaultBpm = 32767;
-    EXPECT_EQ(MeasuredEnd(fast, 44100, int64_t{44100} * 3600), -1);
-}
 
 class ModuleFile : public ::testing::Test {
 protected:

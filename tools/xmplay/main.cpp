@@ -14,10 +14,10 @@
 // Exit codes: 0 every file played, 1 a file could not be played or no audio device opened, 2 bad usage.
 #include "tools/xmplay/xmplay.h"
 
+#include "cli/cli.h"
 #include "music/music.h"
 #include "platform/platform.h"
 #include "sound/sound.h"
-#include "tools/common/song_tools.h"
 
 #include <CLI/CLI.hpp>
 #include <unistd.h>
@@ -103,14 +103,15 @@ Outcome PlayFile(Player* player, int32_t index)
         return Refuse(player, shownPath, header.state, false);
     }
 
-    // The end is measured on a copy: the measuring runs the song's ticks, and effects may change its samples.
+    // The end is measured on a copy, which the measuring leaves where its ticks stopped; no song streams
+    // between two files, so the open output lets it run.
     int32_t rate = options.rate;
     int64_t ceilingFrames = std::llround(MaxDefaultSeconds * rate);
     Song* probe = ModLoadSong(path.c_str(), nullptr);
     if (probe == nullptr) {
         return Refuse(player, shownPath, header.state, true);
     }
-    int64_t songEnd = MeasureSongEnd(probe, rate, ceilingFrames);
+    int64_t songEnd = SndMeasureFirstPass(probe, rate, ceilingFrames);
     ModFreeSong(probe);
     Song* song = ModLoadSong(path.c_str(), nullptr);
     if (song == nullptr) {
@@ -265,10 +266,10 @@ int main(int argc, char** argv)
     CLI::App app{"Plays XM modules on the sound card, one after the other, through the intro's own player and "
                  "mixer."};
     app.add_option("files", options.files, "XM modules to play")->required();
-    AddRateOption(app, &options.rate);
+    AddRateOption(app, options.rate);
     app.add_flag("--loop", options.loop, "play on past the song's jump back (by default a song ends where it "
                                          "first comes back to an order position it has played)");
-    AddSecondsOption(app, &options.seconds, "play each song this many seconds");
+    AddSecondsOption(app, options.seconds, "play each song this many seconds");
     app.add_flag("-q,--quiet", options.quiet, "no status area and no line per song");
     if (int code = ParseToolArguments(app, argc, argv); code >= 0) {
         return code;

@@ -3,7 +3,7 @@
 // a file name cannot move the cursor, change colours or send the terminal commands.
 #include "tools/xmplay/xmplay.h"
 
-#include "tools/common/song_tools.h"
+#include "cli/cli.h"
 
 #include <cerrno>
 #include <cstdio>
