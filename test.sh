@@ -39,8 +39,9 @@ fi
 # streaming tests with their 1,000 play/stop cycles and a minute of the soak.
 echo "== ThreadSanitizer build: the streaming tests and a minute of the soak"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNWICK_SANITIZE=thread >/dev/null
-cmake --build build-tsan -j"$jobs" --target sound_stream_tests reliability_soak_tests
+cmake --build build-tsan -j"$jobs" --target sound_stream_tests sound_status_tests reliability_soak_tests
 TSAN_OPTIONS="halt_on_error=1" build-tsan/tests/sound/sound_stream_tests --gtest_brief=1
+TSAN_OPTIONS="halt_on_error=1" build-tsan/tests/sound/sound_status_tests --gtest_brief=1
 TSAN_OPTIONS="halt_on_error=1" TARNWICK_SOAK_SECONDS=60 build-tsan/tests/reliability/reliability_soak_tests \
     --gtest_brief=1
 echo "== Windows builds, checked under Wine"

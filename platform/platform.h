@@ -153,8 +153,15 @@ bool PlatAudioOpen(int32_t rate);
 // The played-bytes count starts again at 0. The caller keeps the buffer alive until PlatAudioReset.
 bool PlatAudioQueueLoop(const void* ring, uint32_t bytes);
 // waveOutGetPosition in bytes: bytes played since the buffer was queued, counting on across turns. A 64-bit
-// count, so it never wraps. false when the device cannot tell (the count is then left unchanged).
+// count, so it never wraps, and it stands still while the device is paused. false when the device cannot
+// tell (the count is then left unchanged).
 bool PlatAudioPlayedBytes(uint64_t* bytes);
+// waveOutPause: the device stops reading the ring where it stands and the played-bytes count stops with it;
+// harmless when nothing is queued, already paused or not open.
+void PlatAudioPause();
+// waveOutRestart: a paused device reads on from where it stopped, so no byte of the ring is skipped or played
+// twice; harmless when it is not paused. PlatAudioQueueLoop starts playing also after a pause.
+void PlatAudioRestart();
 // waveOutReset: stops playback and gives the queued buffer back; harmless when nothing is queued or open.
 void PlatAudioReset();
 // waveOutClose; harmless when no device is open.

@@ -6,6 +6,6 @@ RUN_PACKAGES=(build-essential cmake pkg-config libsdl2-dev libgl1-mesa-dev libgl
               libfreetype-dev fonts-dejavu-core libsndfile1-dev libcli11-dev googletest libgtest-dev
               libbenchmark-dev xfonts-base libegl-dev libegl-mesa0 libavformat-dev libavcodec-dev
               libswscale-dev libswresample-dev libavutil-dev)
-# To run the whole suite: a display server and its tools (xwd for window dumps), and clang with its fuzzer
-# runtime.
-TEST_PACKAGES=(xvfb xauth x11-utils x11-apps xdotool python3 clang libclang-rt-14-dev)
+# To run the whole suite: a display server and its tools (xwd for window dumps), tmux (xmplay's status area),
+# and clang with its fuzzer runtime.
+TEST_PACKAGES=(xvfb xauth x11-utils x11-apps xdotool tmux python3 clang libclang-rt-14-dev)

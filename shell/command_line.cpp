@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr int ExitFailed = 1;
-constexpr int ExitUsage = 2;
 constexpr int MinWidth = 160;
 constexpr int MaxWidth = 3840;
 constexpr int MinHeight = 120;

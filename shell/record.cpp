@@ -24,12 +24,7 @@
 
 namespace {
 
-constexpr int ExitDone = 0;
-constexpr int ExitFailed = 1;
-constexpr int ExitUsage = 2;
 constexpr int32_t SoundRate = 44100;
-// Longest default length: a song that never comes back to a played order position stops here.
-constexpr double MaxDefaultSeconds = 3600.0;
 // The fade of picture and sound after the song's first pass.
 constexpr int64_t FadeFrames = SoundRate;
 

@@ -20,8 +20,8 @@ static Song* renderSong = nullptr;
 static void* renderMemory = nullptr;
 static float* renderBlock = nullptr;
 
-// What the render changes outside the caller's song, as it stood when the render started (main thread): the
-// timing values, the voices and the tracks.
+// What a render or a first-pass measurement changes outside the caller's song, as it stood when it started
+// (main thread): the timing values, the voices and the tracks.
 static int32_t savedOutputRate = 0;
 static float savedSecondsPerFrame = 0.0f;
 static int32_t savedBlockFrames = 0;
@@ -37,7 +37,7 @@ bool SndRenderRunning()
     return renderSong != nullptr;
 }
 
-static void SaveOutputState()
+void SndSaveOutputState()
 {
     savedOutputRate = OutputRate;
     savedSecondsPerFrame = SecondsPerFrame;
@@ -50,7 +50,7 @@ static void SaveOutputState()
     std::memcpy(savedChannels, MusicChannels, sizeof MusicChannels);
 }
 
-static void RestoreOutputState()
+void SndRestoreOutputState()
 {
     OutputRate = savedOutputRate;
     SecondsPerFrame = savedSecondsPerFrame;
@@ -72,7 +72,7 @@ void SndRenderStop()
     renderMemory = nullptr;
     renderBlock = nullptr;
     renderSong = nullptr;
-    RestoreOutputState();
+    SndRestoreOutputState();
 }
 
 bool SndRenderStart(Song* song, int32_t rate)
@@ -85,11 +85,11 @@ bool SndRenderStart(Song* song, int32_t rate)
     if (song == nullptr || rate < MinOutputRate || rate > MaxOutputRate) {
         return false;
     }
-    SaveOutputState();
+    SndSaveOutputState();
     SndSetOutputTiming(rate);
     renderMemory = SndAllocZeroed(static_cast<size_t>(BlockFrames) * 8 + 16);
     if (renderMemory == nullptr) {
-        RestoreOutputState();
+        SndRestoreOutputState();
         return false;
     }
     uintptr_t start = (reinterpret_cast<uintptr_t>(renderMemory) + 15) & ~uintptr_t{15};

@@ -161,8 +161,9 @@ void SndRenderStop();
 
 // ---- The song's first pass ----------------------------------------------------------------------------------
 //
-// Where a render first comes back to an order position it has already played: the wrap to the restart
-// position or a backward jump. Counted in output frames from the render's start (main thread).
+// Where a render or a play first comes back to an order position it has already played: the wrap to the
+// restart position or a backward jump. Counted in output frames from the song's start (main thread). Offline
+// renders stop there, a recording fades out there and xmplay ends the file there.
 
 // Makes the song's onTick follow its order positions (ModUpdateTick plus the bookkeeping) and clears what
 // was seen. Call before SndRenderStart; the watch counts from the render's first frame.
@@ -171,8 +172,58 @@ void SndWatchFirstPass(Song* song);
 int64_t SndFirstPassFrames();
 // The order position it came back to (valid once SndFirstPassFrames is not -1).
 int32_t SndFirstPassOrder();
-// Renders the song from its start, without keeping the sound, until its first pass ends, and puts onTick
-// back to ModUpdateTick. The pass's length in frames; -1 when it is longer than maxFrames or the render
-// cannot start. The song's playback fields are left where the measurement stopped: start it again (or load
-// it again) before playing.
+// Runs the song's ticks from its start, as play starts it at `rate`, without mixing (the pass depends only on
+// the patterns and the tempo), until its first pass ends, and puts onTick back to ModUpdateTick: the frame a
+// watched render stops at, which SndFirstPassFrames and SndFirstPassOrder then give too. -1 when it lies
+// beyond maxFrames or the tempo is so fast that the ticks up to it are too many to run (about 4 million).
+// Refused (-1, nothing touched) for no song, a rate outside MinOutputRate..MaxOutputRate, while a song
+// streams or while a render runs; an open output streaming nothing is fine, and the timing values, voices
+// and tracks are put back as they were. The song's playback fields are left where the measurement stopped:
+// start it again (or load it again) before playing.
 int64_t SndMeasureFirstPass(Song* song, int32_t rate, int64_t maxFrames);
+
+// ---- Watching and pausing a stream --------------------------------------------------------------------------
+//
+// What a player shown to a listener needs of a streaming song, without reading the player's fields across
+// threads: after mixing each block the streaming thread publishes where the song stood and how loud each
+// track was mixed, and after each look at the device how far it has played; the main thread reads the entry
+// of the block the device is playing now, which is what is being heard (blocks are mixed about 2 s ahead).
+// Everything is in static atomics: nothing is allocated and nothing is locked on the streaming thread.
+
+// The song as it sounds now (main thread's copy).
+struct SndPlayStatus {
+    uint64_t playedFrames;           // frames the device has played since the ring was queued; stands still
+                                     // while the output is paused
+    uint64_t longestPollGapFrames;   // most frames the device played between two looks of the streaming
+                                     // thread since play started
+    bool fellBehind;                 // that gap was long enough for the device to come round to blocks not yet
+                                     // mixed again: the system held the streaming thread back and part of the
+                                     // ring may have been heard a second time
+    int32_t orderPos;                // the song's orderPos when the playing block had been mixed
+    int32_t pattern;                 // the pattern that order position names, or -1
+    int32_t row;                     // the song's row
+    int32_t speed;                   // ticks per row
+    int32_t bpm;                     // beats per minute
+    int32_t channelCount;            // tracks with a level below: the song's channelCount, 0..MaxChannels
+    uint8_t levels[MaxChannels];     // per track, 0..255: the peak of the sample frames its voices were
+                                     // playing at the block's end, times their final volume (full scale and
+                                     // volume 127 give 255); 0 for a silent track
+};
+
+// Forgets every published entry and the device's count; ModPlaySong calls it before the pre-mix (main thread,
+// no streaming thread running).
+void SndResetPlayStatus();
+// Publishes ring block `block` (0..RingBlocks-1) as the song and MixVoices stand after mixing it. Called by
+// SndMixBlock: on the streaming thread, or on the main thread during the pre-mix.
+void SndPublishBlock(int32_t block, const Song* song);
+// Publishes the device's played-bytes count after a look at it (streaming thread).
+void SndPublishPlayed(uint64_t playedBytes);
+// The entry of the block the device is playing now. false while no song streams, or when the streaming
+// thread kept rewriting that entry under the reader (try again a moment later). Main thread.
+bool SndReadPlayStatus(SndPlayStatus* status);
+
+// The device stops reading the ring where it stands, and with its played count standing still the streaming
+// thread mixes nothing: the song's clock stops with the sound, and on SndResume it goes on with the very
+// next frame. Main thread; harmless with nothing playing. ModPlaySong starts playing also after a pause.
+void SndPause();
+void SndResume();

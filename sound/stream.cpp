@@ -169,6 +169,7 @@ void SndMixBlock()
     entry.orderPos = static_cast<uint8_t>(song->orderPos);
     entry.row = static_cast<uint8_t>(song->row);
     entry.elapsedMs = song->elapsedMs;
+    SndPublishBlock(WriteBlock, song);
     WriteBlock++;
     if (WriteBlock >= RingBlocks) {
         WriteBlock = 0;
@@ -183,6 +184,7 @@ uint32_t SndStreamThread(void* param)
         uint64_t playedBytes = 0;
         // A failed query skips this poll.
         if (PlatAudioPlayedBytes(&playedBytes)) {
+            SndPublishPlayed(playedBytes);
             uint64_t playedFrames = playedBytes / 4;
             int32_t playingBlock = static_cast<int32_t>((playedFrames % static_cast<uint64_t>(RingFrames)) /
                                                         static_cast<uint64_t>(BlockFrames));
@@ -272,6 +274,7 @@ bool ModPlaySong(Song* song)
     CurrentSong = song;
 
     // Pre-mix the whole ring; the first block starts with a tick, since tickSamplesLeft is 0.
+    SndResetPlayStatus();
     WriteBlock = 0;
     do {
         SndMixBlock();

@@ -1,6 +1,6 @@
-// What block streaming (stream.cpp) and rendering without a device (render.cpp) share, so that a render
-// gives the very blocks the device is fed: one start of a song and one way of mixing a block. Used inside
-// sound/ only.
+// What block streaming (stream.cpp), rendering without a device (render.cpp) and the first-pass measurement
+// (first_pass.cpp) share, so that a render gives the very blocks the device is fed and a measurement the very
+// ticks: one start of a song and one way of mixing a block. Used inside sound/ only.
 #pragma once
 
 #include "sound/sound.h"
@@ -23,3 +23,8 @@ bool SndOutputInUse();
 // True while a render runs (from SndRenderStart to SndRenderStop): the output must not open and no song may
 // start then, since both would take over the render's voices, tracks and timing values.
 bool SndRenderRunning();
+// Keeps the timing values, the voices and the tracks as they stand, and puts them back: a render or a
+// first-pass measurement runs between the two and leaves them as it found them. Main thread, while no song
+// streams.
+void SndSaveOutputState();
+void SndRestoreOutputState();

@@ -17,6 +17,9 @@ void FakeAudioReset()
     fakeAudio.queues = 0;
     fakeAudio.resets = 0;
     fakeAudio.closes = 0;
+    fakeAudio.pauses = 0;
+    fakeAudio.restarts = 0;
+    fakeAudio.paused.store(false);
     fakeAudio.ring = nullptr;
     fakeAudio.ringBytes = 0;
     fakeAudio.queuedOverLoop = false;
@@ -25,6 +28,15 @@ void FakeAudioReset()
     fakeAudio.threadsStarted.store(0);
     fakeAudio.threadsJoined.store(0);
     fakeAudio.holdNewThreads.store(false);
+}
+
+bool FakeAudioPlay(uint64_t bytes)
+{
+    if (fakeAudio.paused.load() || fakeAudio.ring == nullptr) {
+        return false;
+    }
+    fakeAudio.playedBytes.fetch_add(bytes);
+    return true;
 }
 
 bool FakeAudioWaitQueries(uint64_t since, uint64_t count)
@@ -63,6 +75,7 @@ bool PlatAudioQueueLoop(const void* ring, uint32_t bytes)
     fakeAudio.ring = ring;
     fakeAudio.ringBytes = bytes;
     fakeAudio.playedBytes.store(0);
+    fakeAudio.paused.store(false);
     return true;
 }
 
@@ -76,6 +89,24 @@ bool PlatAudioPlayedBytes(uint64_t* bytes)
     return true;
 }
 
+void PlatAudioPause()
+{
+    if (!fakeAudio.open || fakeAudio.ring == nullptr || fakeAudio.paused.load()) {
+        return;
+    }
+    fakeAudio.pauses++;
+    fakeAudio.paused.store(true);
+}
+
+void PlatAudioRestart()
+{
+    if (!fakeAudio.open || !fakeAudio.paused.load()) {
+        return;
+    }
+    fakeAudio.restarts++;
+    fakeAudio.paused.store(false);
+}
+
 void PlatAudioReset()
 {
     if (!fakeAudio.open) {
@@ -84,6 +115,7 @@ void PlatAudioReset()
     fakeAudio.resets++;
     fakeAudio.ring = nullptr;
     fakeAudio.ringBytes = 0;
+    fakeAudio.paused.store(false);
 }
 
 void PlatAudioClose()
@@ -95,6 +127,7 @@ void PlatAudioClose()
     fakeAudio.open = false;
     fakeAudio.ring = nullptr;
     fakeAudio.ringBytes = 0;
+    fakeAudio.paused.store(false);
 }
 
 struct PlatThreadRec {

@@ -23,6 +23,10 @@ struct FakeAudioState {
     int queues = 0;
     int resets = 0;
     int closes = 0;
+    int pauses = 0;    // PlatAudioPause calls that paused a playing ring
+    int restarts = 0;  // PlatAudioRestart calls that ended a pause
+    // Between PlatAudioPause and PlatAudioRestart (or a newly queued ring); FakeAudioPlay then plays nothing.
+    std::atomic<bool> paused{false};
     const void* ring = nullptr;  // the queued buffer, nullptr after a reset
     uint32_t ringBytes = 0;
     // A reset or close came while a buffer was queued and another was queued after it without a reset in
@@ -42,6 +46,9 @@ extern FakeAudioState fakeAudio;
 
 // Back to a closed device with nothing recorded and nothing failing.
 void FakeAudioReset();
+// The device plays `bytes` more of its ring, as a real one does in time: the played-bytes count moves on
+// unless the device is paused or has nothing queued. Returns whether it moved.
+bool FakeAudioPlay(uint64_t bytes);
 // Waits (really, up to about 10 s) until `count` more position queries than `since` have been made; true when
 // they have. After two more queries than were counted when the played-bytes count was set, the streaming
 // thread has finished a whole poll that saw the new count.

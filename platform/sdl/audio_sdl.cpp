@@ -105,6 +105,25 @@ bool PlatAudioPlayedBytes(uint64_t* bytes)
     return true;
 }
 
+void PlatAudioPause()
+{
+    if (audioDevice == 0) {
+        return;
+    }
+    // Taken under the device's lock: when this returns no callback is copying and none starts, so the
+    // cursor and the played count stand exactly where the device stopped.
+    SDL_PauseAudioDevice(audioDevice, 1);
+}
+
+void PlatAudioRestart()
+{
+    // Only a queued ring plays on; with none, the device stays as PlatAudioReset left it.
+    if (audioDevice == 0 || loopRing == nullptr) {
+        return;
+    }
+    SDL_PauseAudioDevice(audioDevice, 0);
+}
+
 void PlatAudioReset()
 {
     if (audioDevice == 0) {

@@ -17,6 +17,8 @@ static HWAVEOUT waveDevice = nullptr;
 // The header that loops the ring; prepared from PlatAudioQueueLoop until PlatAudioReset (main thread).
 static WAVEHDR loopHeader{};
 static bool loopPrepared = false;
+// Set by PlatAudioPause until PlatAudioRestart or a newly queued ring plays (main thread).
+static bool devicePaused = false;
 // The device's 32-bit byte position unwrapped into the seam's 64-bit count. Reset by the main thread
 // before the streaming thread starts, then read and written by the streaming thread only.
 static PositionUnwrap position{};
@@ -69,7 +71,12 @@ bool PlatAudioQueueLoop(const void* ring, uint32_t bytes)
     }
     loopPrepared = true;
     ForgetPosition();
-    return waveOutWrite(waveDevice, &loopHeader, sizeof(WAVEHDR)) == MMSYSERR_NOERROR;
+    if (waveOutWrite(waveDevice, &loopHeader, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) {
+        return false;
+    }
+    // A device paused before the reset may stay paused; a newly queued ring plays at once.
+    PlatAudioRestart();
+    return true;
 }
 
 bool PlatAudioPlayedBytes(uint64_t* bytes)
@@ -84,6 +91,26 @@ bool PlatAudioPlayedBytes(uint64_t* bytes)
     }
     *bytes = UnwrapPosition(&position, time.u.cb);
     return true;
+}
+
+void PlatAudioPause()
+{
+    if (waveDevice == nullptr || devicePaused) {
+        return;
+    }
+    // The device holds its place in the looping header and its byte position stops with it.
+    if (waveOutPause(waveDevice) == MMSYSERR_NOERROR) {
+        devicePaused = true;
+    }
+}
+
+void PlatAudioRestart()
+{
+    if (waveDevice == nullptr || !devicePaused) {
+        return;
+    }
+    waveOutRestart(waveDevice);
+    devicePaused = false;
 }
 
 void PlatAudioReset()
@@ -109,4 +136,5 @@ void PlatAudioClose()
     PlatAudioReset();
     waveOutClose(waveDevice);
     waveDevice = nullptr;
+    devicePaused = false;
 }

@@ -253,31 +253,12 @@ inline int32_t Peak(const int16_t* samples, size_t count)
     return peak;
 }
 
-// Output frames from a song's start until it first comes back to an order position it has already played
-// (where xmrender stops), found by running its ticks without mixing. The song is played to do so and freed.
+// Output frames at 44100 Hz from a song's start until it first comes back to an order position it has
+// already played (where xmrender stops), as the sound output's first pass measures it; 0 when that is not
+// within an hour. The song is freed.
 inline int64_t SongLengthFrames(Song* song)
 {
-    if (!StartStreamedSong(song)) {
-        return 0;
-    }
-    // Play's pre-mix already ran ticks: start over from the song's beginning.
-    ResetForPlay(song);
-    bool visited[256] = {};
-    int32_t last = -1;
-    int64_t frames = 0;
-    for (int64_t ticks = 0; ticks < 10000000; ticks++) {
-        bool entering = song->tick == 0 && (song->nextOrderPos >= 0 || last < 0);
-        ModUpdateTick(song);
-        if (entering) {
-            int32_t pos = song->orderPos & 255;
-            if (visited[pos]) {
-                break;
-            }
-            visited[pos] = true;
-            last = pos;
-        }
-        frames += song->samplesPerTick < 1 ? 1 : song->samplesPerTick;
-    }
-    StopStreamedSong(song);
-    return frames;
+    int64_t frames = SndMeasureFirstPass(song, 44100, int64_t{3600} * 44100);
+    ModFreeSong(song);
+    return frames > 0 ? frames : 0;
 }

@@ -174,9 +174,23 @@ static void CheckAudio()
     // 1.5 s of polls: the count must have moved on, neither stuck nor far ahead of the clock.
     Check(growing && last > 44100 * 4 / 2 && last < 44100 * 4 * 3, "the played count follows the clock");
     Check(whole, "the played count is in whole frames");
+    // Paused, the count stands; restarted, it moves on from there.
+    PlatAudioPause();
+    uint64_t atPause = 0;
+    uint64_t held = 0;
+    Check(PlatAudioPlayedBytes(&atPause), "a paused device answers its position");
+    Sleep(300);
+    Check(PlatAudioPlayedBytes(&held) && held == atPause, "the played count stands while paused");
+    PlatAudioRestart();
+    Sleep(300);
+    Check(PlatAudioPlayedBytes(&bytes) && bytes > held && bytes < held + 44100 * 4,
+          "after the restart the count moves on from where it stood");
+    PlatAudioPause();
     PlatAudioReset();
     Check(PlatAudioQueueLoop(ring, sizeof(ring)) && PlatAudioPlayedBytes(&bytes) && bytes < 44100 * 4,
           "queueing again after a reset counts from the start");
+    Sleep(300);
+    Check(PlatAudioPlayedBytes(&bytes) && bytes > 0, "a ring queued after a pause plays");
     PlatAudioReset();
     PlatAudioClose();
     PlatAudioClose();

@@ -24,12 +24,6 @@
 
 namespace {
 
-constexpr int ExitLoadFailed = 1;
-constexpr int ExitUsage = 2;
-// Longest render without --seconds: a song that never comes back to an order position (it always does,
-// since play never ends) cannot run forever.
-constexpr double MaxDefaultSeconds = 3600.0;
-
 // libsndfile cannot write a WAV to a pipe (it seeks back to fill in the sizes): standard output is
 // rendered into memory through its virtual I/O and copied out at the end.
 struct MemoryOutput {
@@ -221,7 +215,7 @@ int Render(const Options& options)
     if (song == nullptr) {
         std::fprintf(stderr, "xmrender: cannot load %s: missing, unreadable or not an XM module\n",
                      options.songPath.c_str());
-        return ExitLoadFailed;
+        return ExitFailed;
     }
     if (options.info) {
         PrintInfo(song, options.songPath);
@@ -231,7 +225,7 @@ int Render(const Options& options)
     bool rendering = !options.outPath.empty();
     if (rendering && !OpenOutput(&output, options.outPath, OutputFormat(options.outPath), options.rate)) {
         ModFreeSong(song);
-        return ExitLoadFailed;
+        return ExitFailed;
     }
 
     SndWatchFirstPass(song);
@@ -286,7 +280,7 @@ int Render(const Options& options)
         PrintLength(options.rate);
     }
     if (!ok) {
-        return ExitLoadFailed;
+        return ExitFailed;
     }
     if (fixedFrames < 0 && SndFirstPassFrames() < 0) {
         std::fprintf(stderr, "xmrender: the song did not come back to a played order position within %.0f s; "
@@ -304,19 +298,13 @@ int main(int argc, char** argv)
     app.add_option("song", options.songPath, "XM module to render")->required();
     app.add_option("output", options.outPath, "output file: .wav or .flac (16-bit stereo), or - for a WAV on "
                                               "standard output");
-    app.add_option("--rate", options.rate, "output rate in Hz")
-        ->check(CLI::Range(MinOutputRate, MaxOutputRate));
+    AddRateOption(app, options.rate);
     AddSecondsOption(app, options.seconds, "render this many seconds instead of up to the song's loop");
     app.add_flag("--info", options.info, "print the song's channels, orders, patterns, instruments, samples, "
                                          "frequency table, speed, BPM and length");
     app.add_flag("-q,--quiet", options.quiet, "no progress bar");
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::ParseError& e) {
-        app.exit(e);
-        return ExitUsage;
+    if (int code = ParseToolArguments(app, argc, argv); code >= 0) {
+        return code;
     }
     if (options.outPath.empty() && !options.info) {
         std::fprintf(stderr, "xmrender: no output file given (or use --info)\n%s", app.help().c_str());
