@@ -130,6 +130,9 @@ def classify(music, start, found):
         if at2 == at1 + PIECE and s1 == s2:
             continue
         seconds = (at1 + PIECE - start) / RATE
+        # While the stream starts the device path may still lose sound: nothing there counts.
+        if seconds < STARTUP_SECONDS:
+            continue
         # Exact edges: the music is the render at s1 up to e1, and again at s2 from b2 on.
         e1 = at1 + PIECE
         while e1 < at2 + PIECE and music.same(e1, s1, 1):
@@ -140,9 +143,8 @@ def classify(music, start, found):
         gap = max(0, b2 - e1)
         silence = music.silent_frames(e1, e1 + gap)
         moved = s2 - s1
-        starting = seconds < STARTUP_SECONDS
         replay = gap >= BLOCK // 2 and any(music.same(e1, s1 - turn * RING, gap) for turn in (1, 2, 3))
-        if replay and not starting:
+        if replay:
             # The ring's old contents: the streaming thread did not mix this block in time. Only a stall of
             # the whole machine just before excuses that.
             machine = [s for s in recent_stalls if e1 - s[0] < 3 * RATE and s[1] >= MACHINE_STALL_FRAMES]
@@ -154,22 +156,23 @@ def classify(music, start, found):
                 faults.append(text)
             continue
         if silence >= GAP_FRAMES:
-            stalls.append('%.2f s: the sound server ran dry for %.1f ms, the music went on %.1f ms later'
-                          % (seconds, silence * 1000.0 / RATE, -moved * 1000.0 / RATE))
+            stalls.append('%.2f s: the sound server ran dry for %.1f ms, the music went on %.1f ms %s'
+                          % (seconds, silence * 1000.0 / RATE, abs(moved) * 1000.0 / RATE,
+                             'later' if moved <= 0 else 'further on'))
             recent_stalls.append((e1, max(silence, -moved)))
             drift += moved
             continue
         # Where the song leaves one place for the other, frames that fit both places (silence, a held
         # sample) leave the switch anywhere between b2 and e1.
         at_block = any((f + s1) % BLOCK == 0 for f in range(min(e1, b2), max(e1, b2) + 1))
-        if at_block and moved != 0 and moved % BLOCK == 0 and not starting:
+        if at_block and moved != 0 and moved % BLOCK == 0:
             faults.append('%.2f s: the song jumped %+d blocks at a block boundary with no silence between '
                           '(a block skipped or mixed twice)' % (seconds, -moved // BLOCK))
             continue
-        if gap - silence > MAX_UNKNOWN_FRAMES and not starting:
+        if gap - silence > MAX_UNKNOWN_FRAMES:
             faults.append('%.2f s: %.1f ms of sound that is not the song' % (seconds, gap * 1000.0 / RATE))
             continue
-        if moved != 0 and not starting:
+        if moved != 0:
             stalls.append('%.2f s: the device path %s %.1f ms' % (
                 seconds, 'dropped' if moved > 0 else 'stalled for', abs(moved) * 1000.0 / RATE))
             recent_stalls.append((e1, abs(moved)))
