@@ -1,0 +1,9 @@
+// Modal message boxes as HTML dialogs with the same caption, text and buttons. The shell waits for the
+// answer as it waits for MessageBoxA: the call yields to the browser until a button is pressed.
+#include "platform/web/web_internal.h"
+
+int PlatSystemMessageBox(PlatWindow, const char* text, const char* caption, unsigned flags)
+{
+    const bool yesNo = (flags & PLAT_MB_BUTTONMASK) == PLAT_MB_YESNO;
+    return tw_web_message_box(text != nullptr ? text : "", caption != nullptr ? caption : "", yesNo ? 1 : 0);
+}
