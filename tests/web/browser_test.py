@@ -24,6 +24,7 @@ import tempfile
 import time
 import zlib
 
+sys.dont_write_bytecode = True   # no caches left in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'windows'))
 import cdp  # noqa: E402
