@@ -6,6 +6,10 @@
 // window.tarnwick = { frames, audio: { state, playedBytes, longestPollGapMs }, error, exitCode } is kept
 // current for tests and the curious. With ?test in the address the worklet keeps the first 10 s it played
 // (tarnwickPage.captureBase64()).
+//
+// Your own greeting: #greeting= and percent-encoded UTF-8 in the address's fragment (never sent to a server).
+// Its bytes go to the program as the intro's own --greeting option would give them: written to a file the
+// program reads with that option, so the conversion, its limits and its messages are the intro's.
 'use strict';
 
 (function() {
@@ -133,6 +137,57 @@
 
     // ---- Start-up --------------------------------------------------------------------------------------------
 
+    const GreetingPath = '/greeting.txt';
+
+    // The bytes of the fragment's #greeting=, percent-decoded (any byte, valid UTF-8 or not: the program's
+    // conversion judges them); null without one.
+    function greetingBytes() {
+        const prefix = '#greeting=';
+        if (!location.hash.startsWith(prefix)) {
+            return null;
+        }
+        const text = location.hash.substring(prefix.length);
+        const bytes = [];
+        const encoder = new TextEncoder();
+        for (let i = 0; i < text.length; i++) {
+            const hex = text.substring(i + 1, i + 3);
+            if (text[i] === '%' && /^[0-9A-Fa-f]{2}$/.test(hex)) {
+                bytes.push(parseInt(hex, 16));
+                i += 2;
+            } else {
+                const code = text.codePointAt(i);
+                const character = String.fromCodePoint(code);
+                bytes.push(...encoder.encode(character));
+                i += character.length - 1;
+            }
+        }
+        return new Uint8Array(bytes);
+    }
+
+    // The program's command line: --greeting with the fragment's greeting written to a file, or nothing.
+    function programArguments() {
+        const bytes = greetingBytes();
+        if (bytes === null) {
+            return [];
+        }
+        Module.FS.writeFile(GreetingPath, bytes);
+        return ['--greeting', GreetingPath];
+    }
+
+    // Runs main(argc, argv) to its end, through every wait for the browser; resolves with its exit code.
+    function runMain(args) {
+        const words = ['tarnwick'].concat(args);
+        const argv = Module._malloc(4 * (words.length + 1));
+        words.forEach((word, i) => {
+            const bytes = Module.lengthBytesUTF8(word) + 1;
+            const text = Module._malloc(bytes);
+            Module.stringToUTF8(word, text, bytes);
+            Module.HEAP32[(argv >> 2) + i] = text;
+        });
+        Module.HEAP32[(argv >> 2) + words.length] = 0;
+        return Module.ccall('main', 'number', ['number', 'number'], [words.length, argv], {async: true});
+    }
+
     // The data pack (web/pack_data.py): a 32-bit little-endian length, a JSON list of [path, size], then the
     // files' bytes one after the other.
     function unpackData(buffer) {
@@ -165,9 +220,9 @@
                 for (const [path, bytes] of files) {
                     const folder = path.substring(0, path.lastIndexOf('/'));
                     if (folder !== '') {
-                        FS.mkdirTree(folder);
+                        Module.FS.mkdirTree(folder);
                     }
-                    FS.writeFile(path, bytes);
+                    Module.FS.writeFile(path, bytes);
                 }
             }],
             onRuntimeInitialized() {
@@ -199,7 +254,7 @@
         page.workletReady = page.audioContext.audioWorklet.addModule('worklet.js');
         page.workletReady.catch(e => fail('audioworklet', 'The audio worklet could not be loaded (' + e + ').'));
         show(null);
-        const code = await Module.ccall('main', 'number', ['number', 'number'], [0, 0], {async: true});
+        const code = await runMain(programArguments());
         ended(code);
     }
 
