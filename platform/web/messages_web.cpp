@@ -1,6 +1,7 @@
 // The message poll over the browser: key events (and the user's own exit from fullscreen, which counts as
 // F1) are queued by the page's listeners while the frame loop waits for the next frame, and handed out here
-// one at a time as Win32-shaped messages.
+// one at a time as Win32-shaped messages. There are no activation messages: a page the user does not see gets
+// no frames from the browser, so the frame loop simply waits in SwapBuffers until it is seen again.
 #include "platform/web/web_internal.h"
 
 // A quit message posted by the window procedure, handed out by the next poll (main thread).

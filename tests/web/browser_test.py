@@ -6,7 +6,8 @@ Checks: the page loads with no console error; after the click the canvas shows t
 snowflakes, both pictures, region by region against the native frame); the frame count grows; the audio
 runs and its played count advances at 176,400 bytes a second; the worklet's first 10 s equal xmrender's
 first 10 s byte for byte; F1 and the browser's own exit from fullscreen switch to the 640 x 480 canvas and
-back; Esc ends on the end screen; a site without l1.bmp shows the loader's message in the dialog; a server
+back; Esc ends on the end screen; a refused fullscreen asks the intro's question in the dialog; a site
+without l1.bmp shows the loader's message in the dialog; a server
 without the isolation headers is mended by the page's service worker, and without it the page says so; a
 missing data pack and a page opened from a file say so too.
 
@@ -188,6 +189,8 @@ def site_variant(site, work, name, leave_out_data=None, drop=()):
 
 # ---- The page --------------------------------------------------------------------------------------------
 
+FULLSCREEN_QUESTION = ('The Requested Fullscreen Mode Is Not Supported By\nYour Video Card. '
+                       'Use Windowed Mode Instead?')
 OPENING = "!document.getElementById('opening').hidden"
 DIALOG_OPEN = "document.getElementById('dialog').open"
 ENDED = "!document.getElementById('ending').hidden"
@@ -322,7 +325,8 @@ def run(site, native_build):
         native = native_frame(native_build, work)
         main = Server(site)
         servers.append(main)
-        browser = cdp.Browser()
+        # Sound without a user's gesture too, for the page opened by a script's click below.
+        browser = cdp.Browser(extra_flags=['--autoplay-policy=no-user-gesture-required'])
 
         # ---- The greeting, from loading to its end
         page = browser.new_page()
@@ -360,6 +364,24 @@ def run(site, native_build):
               'Esc ends the intro on the end screen', 'exit code %s' % page.evaluate("tarnwick.exitCode"))
         check(page.wait_for("tarnwick.audio.state === 'closed'", 5) is not None, 'the audio is closed at the end')
         check(not page.console_errors, 'no console error on the way', '; '.join(page.console_errors[:3]))
+
+        # ---- Fullscreen refused (opened without a user's click, so the browser says no): the intro's own
+        # question as a dialog; Yes goes on in an 800 x 600 canvas
+        page = browser.new_page()
+        page.navigate(main.url)
+        page.wait_for(OPENING, 60)
+        page.evaluate("document.getElementById('opening').click()")   # a script's click: no user activation
+        asked = page.wait_for(DIALOG_OPEN, 30) is not None
+        caption = page.evaluate("document.getElementById('dialog-caption').textContent")
+        text = page.evaluate("document.getElementById('dialog-text').textContent")
+        check(asked and caption == 'Lumo GL' and text == FULLSCREEN_QUESTION,
+              'a refused fullscreen asks the intro\'s Yes/No question in the dialog', '%r: %r' % (caption, text))
+        if asked:
+            answer_dialog(page, 'dialog-yes')
+            check(canvas_becomes(page, 800, 600, False) and page.wait_for("tarnwick.frames > 5", 30) is not None,
+                  'answered Yes, the intro goes on in an 800 x 600 canvas', 'now %s' % page.evaluate(CANVAS_SIZE))
+            page.press('Escape', 'Escape', 0x1B)
+            page.wait_for(ENDED, 10)
 
         # ---- A site without l1.bmp: the loader's message in the dialog, then the greeting goes on
         no_picture = Server(site_variant(site, work, 'no_l1', leave_out_data='l1.bmp'))
