@@ -11,6 +11,9 @@ bash scripts/install-packages.sh "${RUN_PACKAGES[@]}" "${TEST_PACKAGES[@]}" "${W
 jobs=$(nproc)
 export SDL_AUDIODRIVER=dummy
 
+echo "== Nothing reads outside the repository"
+bash scripts/check-standalone.sh
+
 echo "== Release build and tests"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j"$jobs"

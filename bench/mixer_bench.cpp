@@ -1,7 +1,7 @@
 // Mixer throughput in voice-frames per second (CPU time of one thread): looping voices at assorted pitches,
 // forward and ping-pong, with fixed gains or with a ramp running on every frame, through the fast path and
 // the reference; and the conversion of a block to 16-bit PCM.
-#include "bench_support.h"
+#include "tests/support/song_support.h"
 
 #include <benchmark/benchmark.h>
 
@@ -43,11 +43,7 @@ void SetUpVoices(std::vector<BenchSample>& samples, int voices)
 {
     RampFrames = 128;
     RampFramesReciprocal = 1.0f / 128.0f;
-    for (int i = 0; i < MixVoiceSlots; i++) {
-        MixVoices[i] = MixVoice{};
-        MixVoices[i].slot = i;
-        MixVoices[i].speedInt = 1;
-    }
+    ResetOutput(44100);
     for (int i = 0; i < voices; i++) {
         MixVoice& v = MixVoices[i];
         v.sample = &samples[static_cast<size_t>(i) % samples.size()].sample;

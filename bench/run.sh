@@ -33,21 +33,17 @@ echo "Benchmarks ($REPS repetitions each)..." >&2
 "$BUILD/bench/song_bench" --sample-bytes "$RESULTS/busy32.xm" >"$RESULTS/busy32.samplebytes"
 
 # The intro under a virtual display of its own, with SDL's dummy audio driver; the probe reports and ends it.
-XVFB_PID=""
+source "$ROOT/tests/support/x11.sh"
+fail() { echo "$*" >&2; exit 1; }
 cleanup() {
-    if [ -n "$XVFB_PID" ]; then kill "$XVFB_PID" 2>/dev/null || true; fi
+    if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
 }
 trap cleanup EXIT
 if command -v Xvfb >/dev/null; then
     echo "The intro under Xvfb..." >&2
-    exec 3>"$RESULTS/display"
-    Xvfb -displayfd 3 -screen 0 800x600x16 -nolisten tcp >/dev/null 2>&1 &
-    XVFB_PID=$!
-    exec 3>&-
-    for _ in $(seq 50); do [ -s "$RESULTS/display" ] && break; sleep 0.1; done
-    DISPLAY_NUMBER=$(cat "$RESULTS/display")
+    start_xvfb 800x600x16
     run_intro() {  # $1: seconds to run after the first frame (0: end at it)
-        (cd "$ROOT" && DISPLAY=":$DISPLAY_NUMBER" SDL_AUDIODRIVER=dummy \
+        (cd "$ROOT" && SDL_AUDIODRIVER=dummy \
             LD_PRELOAD="$BUILD/bench/libintro_probe.so" TW_PROBE_OUT="$RESULTS/probe.txt" \
             TW_PROBE_SECONDS="$1" TW_PROBE_START_NS=$(date +%s%N) \
             timeout $(( $1 + 60 )) "$BUILD/shell/tarnwick" >/dev/null 2>&1) || true

@@ -2,9 +2,10 @@
 // intro's song, LoadDibImage over the whole glyph set and both pictures, whole-song renders through the fast
 // path and the reference, and the intro's start-up work (every bitmap, the song, the pre-mix) with the heap
 // it leaves. Paths are those of the source tree (TARNWICK_SOURCE_DIR).
-#include "bench_support.h"
+#include "bench_modules.h"
 #include "image/image.h"
 #include "scene/scene.h"
+#include "tests/support/song_support.h"
 
 #include <benchmark/benchmark.h>
 #include <malloc.h>
@@ -36,8 +37,8 @@ std::vector<std::string> BitmapPaths()
 
 void BM_ModUpdateTick_Busy32(benchmark::State& state)
 {
-    Song* song = LoadBenchModule(Busy32Module());
-    if (song == nullptr || !StartBenchSong(song)) {
+    Song* song = LoadModule(Busy32Module());
+    if (song == nullptr || !StartStreamedSong(song)) {
         state.SkipWithError("the module does not play");
         return;
     }
@@ -46,7 +47,7 @@ void BM_ModUpdateTick_Busy32(benchmark::State& state)
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations());
-    StopBenchSong(song);
+    StopStreamedSong(song);
 }
 BENCHMARK(BM_ModUpdateTick_Busy32);
 
@@ -96,13 +97,13 @@ void BM_StartupLoadAndPreMix(benchmark::State& state)
             images.push_back(LoadDibImage(path.c_str()));
         }
         Song* song = LoadSongFile(GlimrookPath.c_str());
-        if (song == nullptr || !StartBenchSong(song)) {
+        if (song == nullptr || !StartStreamedSong(song)) {
             state.SkipWithError("the intro's song does not play");
             return;
         }
         heapBytes = static_cast<double>(mallinfo2().uordblks - before);
         state.PauseTiming();
-        StopBenchSong(song);
+        StopStreamedSong(song);
         for (RgbImage* image : images) {
             FreeRgbImage(image);
         }
@@ -129,7 +130,7 @@ void RenderSong(benchmark::State& state, const std::function<Song*()>& load)
         Song* song = load();
         state.ResumeTiming();
         SndMixKernel = kernel;
-        if (!StartBenchSong(song)) {
+        if (!StartStreamedSong(song)) {
             state.SkipWithError("the song does not play");
             return;
         }
@@ -138,7 +139,7 @@ void RenderSong(benchmark::State& state, const std::function<Song*()>& load)
         }
         benchmark::DoNotOptimize(OutputRing[0]);
         state.PauseTiming();
-        StopBenchSong(song);
+        StopStreamedSong(song);
         state.ResumeTiming();
     }
     SndMixKernel = SndBestKernel();
@@ -160,7 +161,7 @@ BENCHMARK(BM_Render_Glimrook)
 void BM_Render_Busy32(benchmark::State& state)
 {
     XmModule module = Busy32Module();
-    RenderSong(state, [&module] { return LoadBenchModule(module); });
+    RenderSong(state, [&module] { return LoadModule(module); });
 }
 BENCHMARK(BM_Render_Busy32)
     ->ArgName("kernel")

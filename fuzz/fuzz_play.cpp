@@ -5,30 +5,10 @@
 // step far past the sample's end) show as an out-of-bounds access, undefined behaviour or a hang.
 #include "music/music.h"
 #include "sound/sound.h"
+#include "tests/support/memory_song.h"
 
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
-
-static const uint8_t* FuzzBytes;
-static size_t FuzzSize;
-
-// Opens the fuzz bytes as a MemFile, so reads, seeks and tells run through the host's own callbacks.
-static void* OpenFuzzBytes(const char*)
-{
-    auto* file = static_cast<MemFile*>(std::calloc(1, sizeof(MemFile)));
-    if (file == nullptr)
-        return nullptr;
-    file->data = static_cast<uint8_t*>(std::malloc(FuzzSize + 1));
-    if (file->data == nullptr) {
-        std::free(file);
-        return nullptr;
-    }
-    if (FuzzSize > 0)
-        std::memcpy(file->data, FuzzBytes, FuzzSize);
-    file->length = static_cast<int32_t>(FuzzSize);
-    return file;
-}
 
 constexpr int32_t TicksToPlay = 2000;
 static int32_t ticksPlayed = 0;
@@ -43,10 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size > 4 * 1024 * 1024)
         return 0;
-    FuzzBytes = data;
-    FuzzSize = size;
-    ModSetFileCallbacks(OpenFuzzBytes, MemFileClose, MemFileRead, MemFileSeek, MemFileTell);
-    Song* song = ModLoadSong("fuzz.xm", nullptr);
+    Song* song = LoadSongBytes(data, size);
     if (song == nullptr)
         return 0;
 

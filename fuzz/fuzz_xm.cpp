@@ -1,30 +1,10 @@
 // libFuzzer over the XM loader: the fuzz bytes become the one file the registered callbacks can open (an
 // in-memory MemFile), the song is loaded and, if it loads, released again.
 #include "music/music.h"
+#include "tests/support/memory_song.h"
 
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
-
-static const uint8_t* FuzzBytes;
-static size_t FuzzSize;
-
-// Opens the fuzz bytes as a MemFile, so reads, seeks and tells run through the host's own callbacks.
-static void* OpenFuzzBytes(const char*)
-{
-    auto* file = static_cast<MemFile*>(std::calloc(1, sizeof(MemFile)));
-    if (file == nullptr)
-        return nullptr;
-    file->data = static_cast<uint8_t*>(std::malloc(FuzzSize + 1));
-    if (file->data == nullptr) {
-        std::free(file);
-        return nullptr;
-    }
-    if (FuzzSize > 0)
-        std::memcpy(file->data, FuzzBytes, FuzzSize);
-    file->length = static_cast<int32_t>(FuzzSize);
-    return file;
-}
 
 // A hook that fills the buffer with a pattern of its own, to run the sample load hook path as well.
 static void FillSample(uint8_t* buffer, int32_t byteCount, int32_t bits, int32_t instrument, int32_t sample)
@@ -37,12 +17,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size > 64 * 1024 * 1024)
         return 0;
-    FuzzBytes = data;
-    FuzzSize = size;
-    ModSetFileCallbacks(OpenFuzzBytes, MemFileClose, MemFileRead, MemFileSeek, MemFileTell);
     // The last byte of the input picks the hook path for about one input in eight.
     SampleLoadCallback hook = (size > 0 && (data[size - 1] & 7) == 7) ? FillSample : nullptr;
-    Song* song = ModLoadSong("fuzz.xm", hook);
+    Song* song = LoadSongBytes(data, size, hook);
     if (song != nullptr) {
         // Walk what the loader promises, so a broken invariant shows as an out-of-bounds read or an abort.
         if (song->orderCount < 1 || song->orderCount > 256 || song->restartPosition >= song->orderCount ||

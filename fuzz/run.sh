@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Runs every fuzz target of a fuzz build for the seconds given, each over a scratch copy of its seed corpus
-# (fuzz/corpus/<name>). Usage: fuzz/run.sh BUILD-DIR SECONDS
+# (fuzz/corpus/<name>); the bitmap target also starts from the BMP test suite in tests/image/suite.
+# Usage: fuzz/run.sh BUILD-DIR SECONDS
 set -euo pipefail
 build=$1
 seconds=$2
 here=$(cd "$(dirname "$0")" && pwd)
-shared="$here/../../shared/testdata/bmp"
+suite="$here/../tests/image/suite"
 for target in "$build"/fuzz/fuzz_*; do
     [ -x "$target" ] || continue
     name=$(basename "$target")
@@ -13,8 +14,8 @@ for target in "$build"/fuzz/fuzz_*; do
     scratch=$(mktemp -d)
     [ -d "$here/corpus/$name" ] && cp -r "$here/corpus/$name/." "$scratch/"
     seeds=()
-    if [ "$name" = dib ] && [ -d "$shared" ]; then
-        for folder in g b q; do [ -d "$shared/$folder" ] && seeds+=("$shared/$folder"); done
+    if [ "$name" = dib ] && [ -d "$suite" ]; then
+        for folder in g b q; do [ -d "$suite/$folder" ] && seeds+=("$suite/$folder"); done
     fi
     echo "-- fuzz_$name for $seconds s"
     log="$scratch.log"

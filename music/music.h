@@ -119,7 +119,8 @@ struct Song {
     int32_t patternDelayTicks;     // ticks added to the current row by a pattern delay
     int32_t nextRow;               // row to take at the next row start; -1 = nothing pending
     int32_t nextOrderPos;          // order position to take at the next row start; -1 = nothing pending
-    int32_t elapsedMs;             // milliseconds of audio mixed since play started
+    int32_t elapsedMs;             // milliseconds of audio mixed since play started; wraps as a 32-bit
+                                   // count (negative after 24.9 days of play)
     SongHook onStart;              // called by ModPlaySong before the tempo is set; null after loading
     SongHook onTick;               // called by the mixer whenever tickSamplesLeft reaches 0: ModUpdateTick
     SampleLoadCallback onSampleLoad;  // the hook passed to ModLoadSong, or null
@@ -300,6 +301,9 @@ void UpdateVoice(MusicChannel* channel, Sample* sample, Song* song);
 void StepEnvelope(MusicChannel* channel, int32_t* point, int32_t* tick, int32_t* value, int32_t* output,
                   int32_t* slope, uint8_t* done, const EnvelopePoint* points, int32_t pointCount, uint8_t flags,
                   uint8_t sustain, uint8_t loopStart, uint8_t loopEnd, uint8_t flagBit);
+// Slope in 16.16 per tick of the segment between two envelope points. A gap of 0 ticks or less (points out
+// of order) gives 0: the envelope holds instead of running away from a point it never meets.
+int32_t EnvelopeSlope(const EnvelopePoint& from, const EnvelopePoint& to);
 // StepEnvelope over the instrument's volume or panning envelope and the channel's state for it.
 void StepVolumeEnvelope(MusicChannel* channel, const Instrument* instrument);
 void StepPanningEnvelope(MusicChannel* channel, const Instrument* instrument);

@@ -25,8 +25,7 @@ static int32_t WrapAdd(int32_t a, int32_t b)
     return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
 }
 
-// Slope in 16.16 per tick between two points; a gap of 0 or less (points out of order) gives 0.
-static int32_t SegmentSlope(const EnvelopePoint& from, const EnvelopePoint& to)
+int32_t EnvelopeSlope(const EnvelopePoint& from, const EnvelopePoint& to)
 {
     int32_t gap = static_cast<int32_t>(to.tick) - static_cast<int32_t>(from.tick);
     if (gap <= 0) {
@@ -74,7 +73,7 @@ void StepEnvelope(MusicChannel* channel, int32_t* point, int32_t* tick, int32_t*
         *output = points[i].value;
         return;
     }
-    *slope = SegmentSlope(points[i], points[i + 1]);
+    *slope = EnvelopeSlope(points[i], points[i + 1]);
     *value = static_cast<int32_t>(points[i].value) * 65536;
     *point = i + 1;
     *output = *value >> 16;

@@ -47,6 +47,18 @@ static void SetEnvelopePosition(MusicChannel* channel, const Instrument* instrum
     }
     const EnvelopePoint* points = instrument->volumeEnvelope;
     int32_t count = instrument->volumePointCount > 12 ? 12 : instrument->volumePointCount;
+    if (count > 0 && q < points[0].tick) {
+        // Before its first point the envelope has that point's value: it holds there, slope 0, until the
+        // stepper reaches the point's tick and starts the first segment. Extrapolating the first segment
+        // backwards would give values far below 0 (an inverted voice) for as long as the ticks run.
+        channel->volEnvDone = 0;
+        channel->volEnvTick = q;
+        channel->volEnvPoint = 0;
+        channel->volEnvStep = 0;
+        channel->volEnvValue = static_cast<int32_t>(points[0].value) * 65536;
+        channel->volEnvVolume = points[0].value;
+        return;
+    }
     int32_t i = 0;
     while (i < count - 1 && q > points[i + 1].tick) {
         i++;
@@ -59,11 +71,7 @@ static void SetEnvelopePosition(MusicChannel* channel, const Instrument* instrum
     }
     channel->volEnvDone = 0;
     channel->volEnvTick = q;
-    int32_t gap = static_cast<int32_t>(points[i + 1].tick) - points[i].tick;
-    int64_t slope = 0;
-    if (gap > 0) {
-        slope = (static_cast<int64_t>(points[i + 1].value) - points[i].value) * 65536 / gap;
-    }
+    int64_t slope = EnvelopeSlope(points[i], points[i + 1]);
     channel->volEnvStep = static_cast<int32_t>(slope);
     channel->volEnvPoint = i + 1;
     int64_t value = static_cast<int64_t>(points[i].value) * 65536 + (q - static_cast<int64_t>(points[i].tick)) * slope;

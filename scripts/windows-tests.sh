@@ -21,10 +21,18 @@ pass() { passed=$((passed + 1)); }
 failure() { failed=$((failed + 1)); failures+=("$1"); echo "FAILED: $1"; }
 skip() { skipped=$((skipped + 1)); echo "SKIPPED: $1"; }
 
-# 32-bit x86 code runs here when the 32-bit loader does; only then is the 32-bit Wine worth installing.
+# 32-bit x86 code runs here when the 32-bit loader does; only then is the 32-bit Wine worth installing. A
+# kernel built without 32-bit emulation refuses it ("exec format error") even with the 32-bit C library there.
 can_run_i386=0
-if [ "${TARNWICK_WINE32:-1}" != 0 ] && /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
-    can_run_i386=1
+i386_reason="TARNWICK_WINE32=0"
+if [ "${TARNWICK_WINE32:-1}" != 0 ]; then
+    if [ ! -e /lib/ld-linux.so.2 ]; then
+        i386_reason="no 32-bit C library (/lib/ld-linux.so.2)"
+    elif i386_reason=$(/lib/ld-linux.so.2 --version 2>&1 >/dev/null); then
+        can_run_i386=1
+    else
+        i386_reason="this machine cannot run 32-bit x86 code: ${i386_reason##*: }"
+    fi
 fi
 
 echo "== Windows: packages"
@@ -120,17 +128,23 @@ run_cases() {  # label, exe, seam check exe
     else
         failure "$1 seam_check"
     fi
+    local code
     for name in "${cases[@]}"; do
         echo "-- $1 $name"
-        if timeout 180 bash tests/windows/wine_e2e.sh "$name" "$2"; then
-            pass
-        elif [ "$name" = music_real_time ] && echo "-- $1 $name once more: on a busy machine Wine's own" \
-                 "sound path can stutter; a fault of the intro's streaming fails every time" &&
-             timeout 180 bash tests/windows/wine_e2e.sh "$name" "$2"; then
-            pass
-        else
-            failure "$1 $name"
+        timeout 180 bash tests/windows/wine_e2e.sh "$name" "$2"
+        code=$?
+        if [ $code = 77 ]; then
+            # The music case heard no fault of the intro, but the host stalled too much to judge it (the
+            # figures are above): once more, then a skip, never a pass. A fault of the streaming fails at once.
+            echo "-- $1 $name once more: the host stalled"
+            timeout 180 bash tests/windows/wine_e2e.sh "$name" "$2"
+            code=$?
         fi
+        case $code in
+        0) pass ;;
+        77) skip "$1 $name (the host stalled twice; no fault of the intro was heard)" ;;
+        *) failure "$1 $name" ;;
+        esac
     done
 }
 
@@ -143,7 +157,7 @@ if [ $can_run_i386 = 1 ] && [ $prefix_ready = 1 ] && [ -x /usr/lib/wine/wine ] &
     run_cases i386 "$exe32" "$seam32"
 else
     for name in seam_check "${cases[@]}"; do
-        skip "i386 $name (32-bit x86 code cannot run here under Wine, or TARNWICK_WINE32=0)"
+        skip "i386 $name ($i386_reason)"
     done
 fi
 

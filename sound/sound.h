@@ -98,8 +98,8 @@ extern SndAllocFn SndAllocZeroed;
 void* SndSystemAllocZeroed(size_t bytes);
 
 // Opens the audio device at `rate` and sets the timing values and the voices. false, touching nothing, when
-// the file callbacks are not registered or the rate is outside MinOutputRate..MaxOutputRate; false when the
-// device does not open.
+// the file callbacks are not registered, the rate is outside MinOutputRate..MaxOutputRate or a render runs;
+// false when the device does not open.
 bool SndInit(int32_t rate);
 // Stops a song still playing, resets and closes the device, then releases the ring.
 void SndClose();
@@ -111,7 +111,8 @@ void SndMixBlock();
 uint32_t SndStreamThread(void* param);
 
 // Stops any song, resets the song's position, pre-mixes the whole ring, queues it on the device and starts
-// the streaming thread. false for no song, or when a buffer cannot be allocated (then nothing is started).
+// the streaming thread. false for no song or while a render runs (then nothing is touched), or when a buffer
+// cannot be allocated (then nothing is started).
 bool ModPlaySong(Song* song);
 // Ends the streaming thread and releases the mix buffer and block table; the device goes on looping the
 // ring's last contents until SndClose. false for no song.
@@ -143,16 +144,19 @@ SndKernel SndBestKernel();
 //
 // The song mixed block after block into the caller's buffer, with no device and no thread: the blocks that
 // ModPlaySong and the streaming thread put into the ring, in the same order and bit for bit. For offline
-// renders and tests. Main thread only, and never while a song streams: a render and a play share the voices,
-// the track table and the timing values. Stop the render before the song is freed.
+// renders and tests. Main thread only. A render and the device's stream share the voices, the track table and
+// the timing values, so a render starts only while the output is closed, SndInit and ModPlaySong refuse
+// while it runs, and its stop puts back what it changed. Stop the render before the song is freed.
 
 // Sets the timing values for `rate` as SndInit does (no device is opened), starts the song as ModPlaySong
 // does (position, tempo, onStart, voices, tracks) and allocates the render's mix block through
-// SndAllocZeroed. Ends a render already running first. false, with no render running, for no song, a rate
-// outside MinOutputRate..MaxOutputRate, a song streaming, or a failed allocation.
+// SndAllocZeroed. Ends a render already running first. false, touching nothing, while the output is open
+// (from SndInit to SndClose, a song streaming or not); false, with no render running, for no song, a rate
+// outside MinOutputRate..MaxOutputRate or a failed allocation.
 bool SndRenderStart(Song* song, int32_t rate);
 // Mixes the next block into `out`: BlockFrames 16-bit stereo frames, left then right. Returns the frames
 // written (BlockFrames), or 0 when no render runs or out is null.
 int32_t SndRenderBlock(int16_t* out);
-// Ends the render and releases its mix block; harmless when none runs.
+// Ends the render, releases its mix block and puts back the timing values, the voices and the tracks as they
+// were before SndRenderStart; harmless when none runs.
 void SndRenderStop();

@@ -36,6 +36,8 @@ SndAllocFn SndAllocZeroed = SndSystemAllocZeroed;
 static void* mixBufferMemory = nullptr;
 // The running streaming thread, or null (main thread).
 static PlatThread streamThread = nullptr;
+// Whether SndInit opened the device and SndClose has not closed it yet (main thread).
+static bool deviceOpen = false;
 // Milliseconds between two looks at the device's position.
 static constexpr uint32_t PollMilliseconds = 5;
 // Milliseconds per block before rounding up to whole groups of 4 frames.
@@ -58,7 +60,8 @@ static void ResetVoices()
 
 bool SndInit(int32_t rate)
 {
-    if (!ModFileCallbacksRegistered() || rate < MinOutputRate || rate > MaxOutputRate) {
+    // A running render owns the voices and the timing values until it is stopped.
+    if (!ModFileCallbacksRegistered() || rate < MinOutputRate || rate > MaxOutputRate || SndRenderRunning()) {
         return false;
     }
     SndClose();
@@ -66,9 +69,15 @@ bool SndInit(int32_t rate)
     if (!PlatAudioOpen(rate)) {
         return false;
     }
+    deviceOpen = true;
     SndSetOutputTiming(rate);
     ResetVoices();
     return true;
+}
+
+bool SndOutputInUse()
+{
+    return deviceOpen || CurrentSong != nullptr;
 }
 
 void SndSetOutputTiming(int32_t rate)
@@ -90,6 +99,7 @@ void SndClose()
     }
     PlatAudioReset();
     PlatAudioClose();
+    deviceOpen = false;
     // Released only now: the device reads the ring until it has been reset.
     std::free(OutputRing);
     OutputRing = nullptr;
@@ -137,8 +147,11 @@ void SndMixSongBlock(Song* song, float* block, int16_t* out)
         SndMixVoices(block + 2 * static_cast<ptrdiff_t>(done), n);
         done += n;
         left -= n;
-        // Truncated per piece: SecondsPerFrame lies just below 1/44100, so 882 frames add 19 ms.
-        song->elapsedMs += static_cast<int32_t>(static_cast<double>(n) * SecondsPerFrame * 1000.0);
+        // Truncated per piece: SecondsPerFrame lies just below 1/44100, so 882 frames add 19 ms. Added as
+        // unsigned, so that after 2^31 ms (24.9 days) the clock wraps to negative values instead of
+        // overflowing, as a 32-bit count does.
+        uint32_t pieceMs = static_cast<uint32_t>(static_cast<double>(n) * SecondsPerFrame * 1000.0);
+        song->elapsedMs = static_cast<int32_t>(static_cast<uint32_t>(song->elapsedMs) + pieceMs);
     }
     song->tickSamplesLeft = left;
     SndConvertBlock(out, block, BlockFrames);
@@ -227,7 +240,8 @@ void SndResetPlayback(Song* song)
 
 bool ModPlaySong(Song* song)
 {
-    if (song == nullptr) {
+    // A running render shares the voices and the tracks: refused before anything is stopped or reset.
+    if (song == nullptr || SndRenderRunning()) {
         return false;
     }
     ModStopSong(song);

@@ -17,3 +17,9 @@ void SndResetPlayback(Song* song);
 // cut at tick boundaries (calling onTick there and advancing elapsedMs) and converts it into `out`
 // (2 x BlockFrames 16-bit samples).
 void SndMixSongBlock(Song* song, float* block, int16_t* out);
+// True while the device is open (from SndInit to SndClose) or a song streams: a render must not start then,
+// since it would rewrite the timing values the device plays at and the voices the stream mixes.
+bool SndOutputInUse();
+// True while a render runs (from SndRenderStart to SndRenderStop): the output must not open and no song may
+// start then, since both would take over the render's voices, tracks and timing values.
+bool SndRenderRunning();

@@ -193,9 +193,14 @@ bool PlatDeleteGlContext(PlatGlContext)
     return Step("DeleteGlContext", "DeleteGlContext");
 }
 
-void PlatShowWindow(PlatWindow)
+void PlatShowWindow(PlatWindow window)
 {
     fakePlatform.calls.push_back("ShowWindow");
+    // As on Windows: showing the window and giving it the focus sends it the activate message at once
+    // (active, not minimised).
+    if (fakePlatform.windowProc != nullptr) {
+        fakePlatform.windowProc(window, PLAT_WM_ACTIVATE, 0x00000001, 0);
+    }
 }
 
 void PlatSwapBuffers(PlatDeviceContext)

@@ -94,6 +94,11 @@ static bool Translate(const SDL_Event& event, PlatMessage* message)
         return true;
     }
     case SDL_WINDOWEVENT:
+        // Only the current window's events reach the procedure: one of a window that is gone would act on
+        // the new one (destroying a window also drops what is queued for it, as its id is used again).
+        if (window == nullptr || window != sdlCurrentWindow) {
+            return false;
+        }
         switch (event.window.event) {
         case SDL_WINDOWEVENT_CLOSE:
             message->message = PLAT_WM_CLOSE;
@@ -107,14 +112,17 @@ static bool Translate(const SDL_Event& event, PlatMessage* message)
             message->message = PLAT_WM_ACTIVATE;
             message->wParam = 0x00010001;
             return true;
-        case SDL_WINDOWEVENT_RESTORED:
-            message->message = PLAT_WM_ACTIVATE;
-            message->wParam = 0x00000001;
-            return true;
         case SDL_WINDOWEVENT_FOCUS_GAINED:
             // While the window has the focus the screen saver and monitor power-down stay off.
             SDL_DisableScreenSaver();
-            return false;
+            [[fallthrough]];
+        case SDL_WINDOWEVENT_SHOWN:
+        case SDL_WINDOWEVENT_RESTORED:
+            // Active and not minimised. Windows sends this when a window is shown and takes the focus, so a
+            // window opened by an F1 made while the old one was minimised starts drawing and takes Esc.
+            message->message = PLAT_WM_ACTIVATE;
+            message->wParam = 0x00000001;
+            return true;
         case SDL_WINDOWEVENT_FOCUS_LOST:
             SDL_EnableScreenSaver();
             return false;

@@ -7,6 +7,8 @@
 
 // The window procedure registered with the scene window class.
 extern PlatWindowProc sdlWindowProc;
+// The window made last and not yet destroyed; only its window events reach the window procedure.
+extern SDL_Window* sdlCurrentWindow;
 
 inline SDL_Window* ToSdl(PlatWindow window)
 {

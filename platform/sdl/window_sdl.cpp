@@ -6,6 +6,7 @@
 #include <cstring>
 
 PlatWindowProc sdlWindowProc = nullptr;
+SDL_Window* sdlCurrentWindow = nullptr;
 
 // The display mode found by PlatChangeDisplayMode, applied when the fullscreen window is made.
 static SDL_DisplayMode fullscreenMode;
@@ -133,6 +134,9 @@ PlatWindow PlatCreateWindow(const char* title, int x, int y, int width, int heig
     if (window != nullptr && fullscreenStyle && fullscreenModeSet) {
         SDL_SetWindowDisplayMode(window, &fullscreenMode);
     }
+    if (window != nullptr) {
+        sdlCurrentWindow = window;
+    }
     return FromSdl(window);
 }
 
@@ -141,7 +145,16 @@ bool PlatDestroyWindow(PlatWindow window)
     if (window == nullptr) {
         return false;
     }
+    if (ToSdl(window) == sdlCurrentWindow) {
+        sdlCurrentWindow = nullptr;
+    }
     SDL_DestroyWindow(ToSdl(window));
+    // Window events still queued belong to the window just destroyed (leaving fullscreen queues a size
+    // change of it). SDL numbers windows afresh when the window class is registered again after an F1, so
+    // the next window gets the same id, and those events would be taken for its own: a stale 800 x 600 size
+    // would set the new 640 x 480 window's viewport.
+    SDL_PumpEvents();
+    SDL_FlushEvent(SDL_WINDOWEVENT);
     return true;
 }
 

@@ -7,13 +7,14 @@ intro=$2
 export SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy}
 unset SDL_VIDEODRIVER
 
-xvfb_pid=""
-intro_pid=""
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../support/x11.sh"
 log=$(mktemp)
+frame=$(mktemp)
 cleanup() {
     [ -n "$intro_pid" ] && kill -9 "$intro_pid" 2>/dev/null
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-    rm -f "$log"
+    rm -f "$log" "$frame"
 }
 trap cleanup EXIT
 
@@ -23,16 +24,10 @@ fail() {
     exit 1
 }
 
-# Starts Xvfb on a free display with the given screen ("800x600x16") and exports DISPLAY.
-start_xvfb() {
-    local fifo display
-    fifo=$(mktemp -u)
-    mkfifo "$fifo"
-    Xvfb -displayfd 3 -screen 0 "$1" -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
-    xvfb_pid=$!
-    read -r -t 10 display <"$fifo" || fail "Xvfb did not start"
-    rm -f "$fifo"
-    export DISPLAY=":$display"
+# Dumps the scene window and checks its frame (check_frame.py) at the size given.
+check_window() {
+    dump_window "Tarnwick Rare" "$frame" || fail "no frame captured of $2"
+    python3 "$here/../support/check_frame.py" "$frame" data "$1" || fail "$2 is wrong"
 }
 
 start_intro() {
@@ -40,93 +35,50 @@ start_intro() {
     intro_pid=$!
 }
 
-# The id of a mapped top-level window with this exact name, from the window tree.
-find_window() {
-    xwininfo -root -children 2>/dev/null | grep -F "\"$1\": (" | awk '{print $1}' | while read -r id; do
-        xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable' && { echo "$id"; break; }
-    done
-}
-
-# Waits (up to 15 s) for a window with this exact name; prints its id.
-wait_window() {
-    local id=""
-    for _ in $(seq 150); do
-        id=$(find_window "$1")
-        [ -n "$id" ] && { echo "$id"; return 0; }
-        kill -0 "$intro_pid" 2>/dev/null || return 1
-        sleep 0.1
-    done
-    return 1
-}
-
-# Waits (up to 10 s) until the named window has this size ("800x600").
-wait_size() {
-    local id geometry
-    for _ in $(seq 100); do
-        id=$(find_window "$1")
-        if [ -n "$id" ]; then
-            geometry=$(xwininfo -id "$id" 2>/dev/null | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}')
-            [ "$geometry" = "$2" ] && return 0
-        fi
-        sleep 0.1
-    done
-    echo "last geometry: ${geometry:-none}"
-    return 1
-}
-
-# Waits (up to 15 s) for the intro to end and sets `code` to its exit code.
-code=""
-wait_exit() {
-    for _ in $(seq 150); do
-        if ! kill -0 "$intro_pid" 2>/dev/null; then
-            wait "$intro_pid"
-            code=$?
-            intro_pid=""
-            return 0
-        fi
-        sleep 0.1
-    done
-    return 1
-}
-
-# Waits (up to 10 s) until the named window has the keyboard focus, so a key goes to it.
-wait_focus() {
-    local id focus
-    for _ in $(seq 100); do
-        id=$(find_window "$1")
-        focus=$(xdotool getwindowfocus 2>/dev/null)
-        [ -n "$id" ] && [ -n "$focus" ] && [ $((id)) -eq $((focus)) ] && return 0
-        sleep 0.1
-    done
-    return 1
-}
-
-# A key held about 100 ms (a bare tap can be lost between two polls).
-press() {
-    xdotool keydown "$1"; sleep 0.1; xdotool keyup "$1"
-}
-
-# Answers a message box by its caption with the Return key (its default button).
-answer_box() {
-    local id
-    id=$(wait_window "$1") || fail "no box captioned '$1'"
-    xdotool windowfocus "$id" 2>/dev/null
-    sleep 0.3
-    press "$2"
-}
-
 case "$case_name" in
 windowed_toggle_escape)
+    # Fullscreen at 800x600, F1 to a 640x480 window, F1 back to fullscreen: this screen has no 640x480 mode,
+    # so that asks the fullscreen question, and Yes gives a 640x480 window again. Each window's frame must be
+    # the whole scene drawn for that window.
     start_xvfb 800x600x16
     start_intro
     wait_window "Tarnwick Rare" >/dev/null || fail "the window did not appear"
     wait_size "Tarnwick Rare" 800x600 || fail "the first window is not 800x600"
     wait_focus "Tarnwick Rare" || fail "the window never had the focus"
     sleep 0.5
+    check_window 800x600 "the first frame"
     press F1
     wait_size "Tarnwick Rare" 640x480 || fail "F1 did not give a 640x480 window"
     wait_focus "Tarnwick Rare" || fail "the new window never had the focus"
+    sleep 1
+    check_window 640x480 "the frame after F1"
+    press F1
+    answer_box "Lumo GL" Return
+    wait_size "Tarnwick Rare" 640x480 || fail "no 640x480 window after the second F1"
+    wait_focus "Tarnwick Rare" || fail "the window after the second F1 never had the focus"
+    sleep 1
+    check_window 640x480 "the frame after the second F1"
+    press Escape
+    wait_exit || fail "Esc did not end the intro"
+    [ "$code" = 0 ] || fail "exit code $code after Esc"
+    ;;
+f1_while_minimised)
+    # The window is minimised (unmapped, as a window manager does it), then takes an F1: the new window must
+    # come up active, draw the scene and end on Esc.
+    start_xvfb 800x600x16
+    start_intro
+    id=$(wait_window "Tarnwick Rare") || fail "the window did not appear"
+    wait_focus "Tarnwick Rare" || fail "the window never had the focus"
     sleep 0.5
+    xdotool windowunmap "$id"
+    sleep 0.5
+    # No window has the focus now, so the key is sent to the minimised window itself. Its key-up finds the
+    # window already gone, which xdotool reports.
+    xdotool key --window "$id" F1 2>/dev/null
+    wait_size "Tarnwick Rare" 640x480 || fail "F1 while minimised did not give a 640x480 window"
+    wait_focus "Tarnwick Rare" || fail "the new window never had the focus"
+    sleep 1
+    check_window 640x480 "the frame of the window opened while minimised"
     press Escape
     wait_exit || fail "Esc did not end the intro"
     [ "$code" = 0 ] || fail "exit code $code after Esc"

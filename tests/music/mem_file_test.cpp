@@ -1,5 +1,6 @@
 // The host's in-memory file callbacks and the loader's ModFile routing over them.
 #include "music/music.h"
+#include "tools/xmwriter/xmwriter.h"
 
 #include <gtest/gtest.h>
 
@@ -170,6 +171,47 @@ TEST(ModFile, MissingSongFileFailsAtTheSignature)
     ModSetFileCallbacks(MemFileOpen, MemFileClose, MemFileRead, MemFileSeek, MemFileTell);
     EXPECT_EQ(ModLoadSong("/nonexistent/data/glimrook.xm", nullptr), nullptr);
     ModSetFileCallbacks(nullptr, nullptr, nullptr, nullptr, nullptr);
+}
+
+// Fails the first allocation after it is armed and lets the later ones through.
+int allocationsSinceArmed = 0;
+void* FirstAllocationFails(size_t bytes)
+{
+    return ++allocationsSinceArmed == 1 ? nullptr : ModSystemAllocZeroed(bytes);
+}
+
+// The host's open with no memory for the MemFile record itself; the file's copy would still get memory.
+void* OpenWithoutMemoryForTheRecord(const char* path)
+{
+    allocationsSinceArmed = 0;
+    ModAllocZeroed = FirstAllocationFails;
+    void* handle = MemFileOpen(path);
+    ModAllocZeroed = ModSystemAllocZeroed;
+    return handle;
+}
+
+TEST(MemFile, ARecordThatCannotBeAllocatedFailsTheLoadCleanly)
+{
+    XmModule module;
+    module.channelCount = 2;
+    module.orders = {0};
+    module.patterns.push_back(XmMakePattern(4, 2));
+    std::string path = ::testing::TempDir() + "memfile_record_" + std::to_string(::getpid()) + ".xm";
+    ASSERT_TRUE(XmSaveModule(module, path.c_str()));
+
+    EXPECT_EQ(OpenWithoutMemoryForTheRecord(path.c_str()), nullptr);
+    EXPECT_EQ(allocationsSinceArmed, 1) << "the file was read without a record to hold it";
+
+    ModSetFileCallbacks(OpenWithoutMemoryForTheRecord, MemFileClose, MemFileRead, MemFileSeek, MemFileTell);
+    EXPECT_EQ(ModFileOpen(path.c_str()), nullptr);
+    EXPECT_EQ(ModLoadSong(path.c_str(), nullptr), nullptr);
+    // With memory for the record the same file loads.
+    ModSetFileCallbacks(MemFileOpen, MemFileClose, MemFileRead, MemFileSeek, MemFileTell);
+    Song* song = ModLoadSong(path.c_str(), nullptr);
+    EXPECT_NE(song, nullptr);
+    ModFreeSong(song);
+    ModSetFileCallbacks(nullptr, nullptr, nullptr, nullptr, nullptr);
+    std::remove(path.c_str());
 }
 
 } // namespace

@@ -22,7 +22,7 @@ void PutU32At(std::vector<uint8_t>& bytes, size_t offset, uint32_t value)
 template <typename Check>
 void ExpectLoad(const XmModule& module, bool accepted, Check check)
 {
-    Song* song = LoadXm(module);
+    Song* song = LoadModule(module);
     EXPECT_EQ(song != nullptr, accepted);
     if (song != nullptr) {
         check(*song);
@@ -182,7 +182,7 @@ TEST(XmHardening, FileCutInsidePatternDataGivesEmptyCells)
     std::vector<uint8_t> bytes = XmWriteModule(module, &layout);
     // Full cells are 5 bytes each: keep the first 10 cells and the first byte of the 11th.
     bytes.resize(layout.patternOffsets[0] + 9 + 10 * 5 + 1);
-    Song* song = LoadXmBytes(bytes);
+    Song* song = LoadSongBytes(bytes);
     ASSERT_NE(song, nullptr);
     const NoteCell* cells = song->patterns[0].cells;
     EXPECT_EQ(cells[9].note, 3);
@@ -232,13 +232,13 @@ TEST(XmHardening, SampleLengthsAreBoundedByTheFile)
     liar.rawLength = 0x7FFFFFFF;
     module.instruments = {InstrumentWith({liar})};
     std::vector<uint8_t> bytes = XmWriteModule(module);
-    EXPECT_EQ(LoadXmBytes(bytes), nullptr);
+    EXPECT_EQ(LoadSongBytes(bytes), nullptr);
 
     liar.rawLength = 0xFFFFFFFFu;  // 16-bit: would be 2^31 frames
     liar.bits = 16;
     liar.pcm = {1};
     module.instruments = {InstrumentWith({liar})};
-    EXPECT_EQ(LoadXm(module), nullptr);
+    EXPECT_EQ(LoadModule(module), nullptr);
 
     // Exactly the file's size is allowed (the last sample merely cut short); its missing bytes read as zero.
     XmSample cut = PcmSample8({});
@@ -246,7 +246,7 @@ TEST(XmHardening, SampleLengthsAreBoundedByTheFile)
     module.instruments = {InstrumentWith({cut})};
     bytes = XmWriteModule(module);
     PutU32At(bytes, bytes.size() - 2 - 40, static_cast<uint32_t>(bytes.size()));
-    Song* song = LoadXmBytes(bytes);
+    Song* song = LoadSongBytes(bytes);
     ASSERT_NE(song, nullptr);
     const Sample* s = song->instruments[0].samples[0];
     EXPECT_EQ(s->length, bytes.size());
@@ -258,7 +258,7 @@ TEST(XmHardening, SampleLengthsAreBoundedByTheFile)
 
     // One byte more than the file fails.
     PutU32At(bytes, bytes.size() - 2 - 40, static_cast<uint32_t>(bytes.size() + 1));
-    EXPECT_EQ(LoadXmBytes(bytes), nullptr);
+    EXPECT_EQ(LoadSongBytes(bytes), nullptr);
 }
 
 TEST(XmHardening, SamplesTogetherMayNotClaimMoreThanTwiceTheFile)
@@ -275,7 +275,7 @@ TEST(XmHardening, SamplesTogetherMayNotClaimMoreThanTwiceTheFile)
     size_t headers = bytes.size() - 16 * 40;
     for (int j = 0; j < 16; ++j)
         PutU32At(bytes, headers + size_t(j) * 40, claim);
-    EXPECT_EQ(LoadXmBytes(bytes), nullptr);
+    EXPECT_EQ(LoadSongBytes(bytes), nullptr);
     // Three of them come to exactly twice the file: accepted.
     for (int j = 3; j < 16; ++j)
         PutU32At(bytes, headers + size_t(j) * 40, 0);
@@ -283,7 +283,7 @@ TEST(XmHardening, SamplesTogetherMayNotClaimMoreThanTwiceTheFile)
     PutU32At(bytes, headers, static_cast<uint32_t>(bytes.size() * 2 - 2 * third));
     PutU32At(bytes, headers + 40, third);
     PutU32At(bytes, headers + 80, third);
-    Song* song = LoadXmBytes(bytes);
+    Song* song = LoadSongBytes(bytes);
     ASSERT_NE(song, nullptr);
     ModFreeSong(song);
 }
@@ -308,7 +308,7 @@ TEST(XmHardening, LoopsAreKeptWhereTheGuardFrameFits)
     silent.rawLoopStart = 0;
     silent.rawLoopLength = 4;
     module.instruments = {InstrumentWith({atEnd, huge, overhang, beyond, wrapping, silent})};
-    Song* song = LoadXm(module);
+    Song* song = LoadModule(module);
     ASSERT_NE(song, nullptr);
     Sample* const* s = song->instruments[0].samples;
     EXPECT_EQ(s[0]->loopMode, LoopNone);
@@ -334,7 +334,7 @@ TEST(XmHardening, LoopsAreKeptWhereTheGuardFrameFits)
     XmSample pingPong = looped(15, 5);
     pingPong.loop = XmLoop::PingPong;
     module.instruments = {InstrumentWith({pingPong})};
-    song = LoadXm(module);
+    song = LoadModule(module);
     ASSERT_NE(song, nullptr);
     const Sample* p = song->instruments[0].samples[0];
     EXPECT_EQ(p->data[19], 38 * 256);
@@ -347,7 +347,7 @@ TEST(XmHardening, BrokenModuleHeaderBytesAreReadUnsigned)
 {
     std::vector<uint8_t> bytes = XmWriteModule(MinimalModule());
     PutU16At(bytes, 64, 0x8001);  // song length: cut to 256
-    Song* song = LoadXmBytes(bytes);
+    Song* song = LoadSongBytes(bytes);
     ASSERT_NE(song, nullptr);
     EXPECT_EQ(song->orderCount, 256);
     EXPECT_EQ(song->usedPatternCount, 1);

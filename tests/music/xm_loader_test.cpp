@@ -22,16 +22,16 @@ std::vector<int> Frames(const Sample* sample, int count)
 TEST(XmLoader, SignatureMustMatchByteForByte)
 {
     std::vector<uint8_t> bytes = XmWriteModule(MinimalModule());
-    Song* song = LoadXmBytes(bytes);
+    Song* song = LoadSongBytes(bytes);
     ASSERT_NE(song, nullptr);
     EXPECT_TRUE(ModFreeSong(song));
 
     std::vector<uint8_t> lowerCase = bytes;
     lowerCase[9] = 'm';  // "Extended module: "
-    EXPECT_EQ(LoadXmBytes(lowerCase), nullptr);
+    EXPECT_EQ(LoadSongBytes(lowerCase), nullptr);
 
-    EXPECT_EQ(LoadXmBytes(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 16)), nullptr);
-    EXPECT_EQ(LoadXmBytes({}), nullptr);
+    EXPECT_EQ(LoadSongBytes(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 16)), nullptr);
+    EXPECT_EQ(LoadSongBytes({}), nullptr);
     EXPECT_FALSE(ModFreeSong(nullptr));
 }
 
@@ -45,7 +45,7 @@ TEST(XmLoader, HeaderFieldsAndLoadState)
     module.flags = 1;
     module.defaultSpeed = 3;
     module.defaultBpm = 140;
-    Song* song = LoadXm(module);
+    Song* song = LoadModule(module);
     ASSERT_NE(song, nullptr);
     EXPECT_EQ(song->orderCount, 3);
     EXPECT_EQ(song->restartPosition, 2);
@@ -86,7 +86,7 @@ TEST(XmLoader, UnpacksMaskedAndFullCells)
         0x31, 0x05, 0x10, 0x0A, 0x0B,  // full form: note 49, instrument 5, volume 0x10, effect 10, param 11
     };
     module.patterns = {pattern};
-    Song* song = LoadXm(module);
+    Song* song = LoadModule(module);
     ASSERT_NE(song, nullptr);
     const NoteCell* cells = song->patterns[0].cells;
     auto same = [](const NoteCell& c, int n, int i, int v, int e, int p) {
@@ -114,7 +114,7 @@ TEST(XmLoader, PackedSizeZeroMeansEmptyCellsAndNoData)
     XmLayout layout;
     std::vector<uint8_t> bytes = XmWriteModule(module, &layout);
     ASSERT_EQ(layout.patternOffsets[1], layout.patternOffsets[0] + 9);
-    Song* song = LoadXmBytes(bytes);
+    Song* song = LoadSongBytes(bytes);
     ASSERT_NE(song, nullptr);
     EXPECT_EQ(song->patterns[0].rowCount, 32);
     for (int k = 0; k < 64; ++k)
@@ -129,7 +129,7 @@ TEST(XmLoader, OrdersNamingMissingPatternsGetEmptyOnes)
     XmModule module = MinimalModule();
     module.patterns = {XmMakePattern(8, 4), XmMakePattern(8, 4), XmMakePattern(8, 4)};
     module.orders = {0, 5, 2};
-    Song* song = LoadXm(module);
+    Song* song = LoadModule(module);
     ASSERT_NE(song, nullptr);
     EXPECT_EQ(song->usedPatternCount, 6);
     EXPECT_EQ(song->patternSlotCount, 6);
@@ -143,7 +143,7 @@ TEST(XmLoader, OrdersNamingMissingPatternsGetEmptyOnes)
 
     // A file pattern above every played order is loaded all the same.
     module.orders = {0};
-    song = LoadXm(module);
+    song = LoadModule(module);
     ASSERT_NE(song, nullptr);
     EXPECT_EQ(song->usedPatternCount, 1);
     EXPECT_EQ(song->patternSlotCount, 3);
@@ -171,7 +171,7 @@ TEST(XmLoader, PacksAndUnpacksEveryCellForm)
         module.patterns.push_back(pattern);
     }
     module.orders = {0, 1, 2};
-    Song* song = LoadXm(module);
+    Song* song = LoadModule(module);
     ASSERT_NE(song, nullptr);
     for (int p = 0; p < 3; ++p) {
         const XmPattern& written = module.patterns[p];
@@ -214,7 +214,7 @@ TEST(XmLoader, InstrumentFieldsEnvelopesAndFadeout)
     XmInstrument big = InstrumentWith({PcmSample8({0})});
     big.fadeout = 40000;  // doubled and kept to 16 bits
     module.instruments = {bell, big};
-    Song* song = LoadXm(module);
+    Song* song = LoadModule(module);
     ASSERT_NE(song, nullptr);
     ASSERT_EQ(song->instrumentCount, 2);
     const Instrument& i0 = song->instruments[0];
@@ -258,7 +258,7 @@ TEST(XmLoader, InstrumentWithoutSamplesIsSkippedByItsSize)
     // Fill the empty instrument's padding with bytes that would read as a 17-sample instrument.
     std::fill(bytes.begin() + long(layout.instrumentOffsets[0] + 29), bytes.begin() + long(layout.instrumentOffsets[1]),
               0x11);
-    Song* song = LoadXmBytes(bytes);
+    Song* song = LoadSongBytes(bytes);
     ASSERT_NE(song, nullptr);
     EXPECT_EQ(song->instruments[0].sampleCount, 0);
     for (int j = 0; j < 16; ++j)
@@ -278,7 +278,7 @@ TEST(XmLoader, EightBitDeltaDataBecomesHighBytes)
     wrap.rawLength = 2;
     wrap.rawData = std::vector<uint8_t>{127, 1};
     module.instruments = {InstrumentWith({ones, wrap})};
-    Song* song = LoadXm(module);
+    Song* song = LoadModule(module);
     ASSERT_NE(song, nullptr);
     EXPECT_EQ(Frames(song->instruments[0].samples[0], 3), (std::vector<int>{256, 512, 768}));
     EXPECT_EQ(Frames(song->instruments[0].samples[1], 2), (std::vector<int>{32512, -32768}));
@@ -296,7 +296,7 @@ TEST(XmLoader, SixteenBitDeltaDataAndHalvedLoops)
     // Deltas 1000, 1000, -3000, 32767, 2 (wrapping): frames 1000, 2000, -1000, 31767, 31769.
     even.rawData = std::vector<uint8_t>{0xE8, 0x03, 0xE8, 0x03, 0x48, 0xF4, 0xFF, 0x7F, 0x02, 0x00};
     module.instruments = {InstrumentWith({even})};
-    Song* song = LoadXm(module);
+    Song* song = LoadModule(module);
     ASSERT_NE(song, nullptr);
     const Sample* s = song->instruments[0].samples[0];
     EXPECT_EQ(s->length, 5u);
@@ -318,7 +318,7 @@ TEST(XmLoader, OddSixteenBitByteCountSkipsItsLastByte)
     XmSample after = PcmSample8({10, 20, 30});
     XmInstrument second = InstrumentWith({PcmSample16({-5, 5})});
     module.instruments = {InstrumentWith({odd, after}), second};
-    Song* song = LoadXm(module);
+    Song* song = LoadModule(module);
     ASSERT_NE(song, nullptr);
     const Sample* s = song->instruments[0].samples[0];
     EXPECT_EQ(s->length, 5u);
@@ -345,7 +345,7 @@ TEST(XmLoader, LoopKindsFromTheTypeByte)
     none.rawLoopStart = 4;  // ignored without a loop
     none.rawLoopLength = 10;
     module.instruments = {InstrumentWith({zeroLoop, both, none})};
-    Song* song = LoadXm(module);
+    Song* song = LoadModule(module);
     ASSERT_NE(song, nullptr);
     Sample* const* s = song->instruments[0].samples;
     EXPECT_EQ(s[0]->loopMode, LoopNone);
@@ -373,7 +373,7 @@ TEST(XmLoader, GuardFramesAroundEachLoopKind)
     pingPong.loopLength = 40;
     XmSample none = PcmSample8(Ramp(30, 3, -40));
     module.instruments = {InstrumentWith({forward, pingPong, none})};
-    Song* song = LoadXm(module);
+    Song* song = LoadModule(module);
     ASSERT_NE(song, nullptr);
     Sample* const* s = song->instruments[0].samples;
 
@@ -418,7 +418,7 @@ TEST(XmLoader, SampleLoadHookSuppliesPlainPcm)
     XmInstrument after = InstrumentWith({PcmSample8({9, 8})});
     module.instruments = {InstrumentWith({two, silent, wide}), after};
     HookCalls.clear();
-    Song* song = LoadXm(module, FillWithOnes);
+    Song* song = LoadModule(module, FillWithOnes);
     ASSERT_NE(song, nullptr);
     EXPECT_EQ(song->onSampleLoad, &FillWithOnes);
     ASSERT_EQ(HookCalls.size(), 3u) << "no call for the sample of length 0";
@@ -450,10 +450,10 @@ TEST(XmLoader, FailedLoadInTheMiddleReleasesWhatWasBuilt)
     XmInstrument bad = InstrumentWith({PcmSample8({1})});
     bad.rawSampleCount = 17;
     module.instruments = {good, bad};
-    EXPECT_EQ(LoadXm(module), nullptr);
+    EXPECT_EQ(LoadModule(module), nullptr);
     bad.rawSampleCount = 16;
     module.instruments = {good, bad};
-    Song* song = LoadXm(module);
+    Song* song = LoadModule(module);
     ASSERT_NE(song, nullptr);
     EXPECT_EQ(song->instruments[1].sampleCount, 16);
     ModFreeSong(song);

@@ -1,42 +1,13 @@
-// Loading modules straight from bytes in memory for the loader's tests: the open callback hands out a
-// MemFile over a copy of the bytes, and the other four operations are the host's own MemFile callbacks.
+// Modules for the loader's tests, loaded straight from bytes in memory (tests/support/memory_song.h).
 #pragma once
 
 #include "music/music.h"
+#include "tests/support/memory_song.h"
 #include "tools/xmwriter/xmwriter.h"
 
-#include <cstdlib>
-#include <cstring>
+#include <cstdint>
+#include <utility>
 #include <vector>
-
-inline std::vector<uint8_t>& XmTestSource()
-{
-    static std::vector<uint8_t> bytes;
-    return bytes;
-}
-
-inline void* XmTestOpen(const char*)
-{
-    auto* file = static_cast<MemFile*>(std::calloc(1, sizeof(MemFile)));
-    const std::vector<uint8_t>& bytes = XmTestSource();
-    file->length = static_cast<int32_t>(bytes.size());
-    file->data = static_cast<uint8_t*>(std::malloc(bytes.size() + 1));
-    if (!bytes.empty())
-        std::memcpy(file->data, bytes.data(), bytes.size());
-    return file;
-}
-
-inline Song* LoadXmBytes(const std::vector<uint8_t>& bytes, SampleLoadCallback hook = nullptr)
-{
-    XmTestSource() = bytes;
-    ModSetFileCallbacks(XmTestOpen, MemFileClose, MemFileRead, MemFileSeek, MemFileTell);
-    return ModLoadSong("memory", hook);
-}
-
-inline Song* LoadXm(const XmModule& module, SampleLoadCallback hook = nullptr)
-{
-    return LoadXmBytes(XmWriteModule(module), hook);
-}
 
 // A valid module of 4 tracks with one empty 64-row pattern, played once, and no instruments.
 inline XmModule MinimalModule()

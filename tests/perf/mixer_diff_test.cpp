@@ -2,8 +2,7 @@
 // 16-bit output and leave the same voices, and so must random voices mixed span by span, ramps, loops,
 // boundaries, silent voices and odd runs included.
 #include "bench/bench_modules.h"
-#include "platform/fake/fake_audio.h"
-#include "player_test_support.h"
+#include "tests/support/song_support.h"
 
 #include <gtest/gtest.h>
 
@@ -62,10 +61,7 @@ Rendered Render(Song* song, SndKernel kernel, int32_t rate, int32_t blocks)
 {
     Rendered result;
     SndMixKernel = kernel;
-    FakeAudioReset();
-    EXPECT_TRUE(SndInit(rate));
-    fakeAudio.holdNewThreads = true;  // this test alone mixes, block after block
-    EXPECT_TRUE(ModPlaySong(song));
+    EXPECT_TRUE(StartStreamedSong(song, rate));  // this test alone mixes, block after block
     size_t blockSamples = static_cast<size_t>(BlockFrames) * 2;
     int32_t premixed = blocks < RingBlocks ? blocks : RingBlocks;
     result.samples.assign(OutputRing, OutputRing + premixed * blockSamples);
@@ -76,10 +72,7 @@ Rendered Render(Song* song, SndKernel kernel, int32_t rate, int32_t blocks)
         result.samples.insert(result.samples.end(), start, start + blockSamples);
     }
     result.voices.assign(MixVoices, MixVoices + MixedVoiceCount);
-    StopRequested = true;
-    fakeAudio.holdNewThreads = false;
-    ModFreeSong(song);
-    SndClose();
+    StopStreamedSong(song);
     return result;
 }
 
@@ -99,15 +92,6 @@ void ExpectSameVoice(const MixVoice& a, const MixVoice& b, const std::string& wh
     EXPECT_EQ(a.rampFramesLeft, b.rampFramesLeft);
 }
 
-int32_t Peak(const std::vector<int16_t>& samples)
-{
-    int32_t peak = 0;
-    for (int16_t value : samples) {
-        peak = std::max<int32_t>(peak, value < 0 ? -value : value);
-    }
-    return peak;
-}
-
 // The song from `load` streamed through the reference and through every fast path: identical samples and
 // voices. Sample pointers are compared by their position in the song, since each render loads its own copy.
 void ExpectSameStream(const std::string& name, const std::function<Song*()>& load, int32_t rate, int32_t blocks,
@@ -119,7 +103,7 @@ void ExpectSameStream(const std::string& name, const std::function<Song*()>& loa
     Rendered reference = Render(song, SndKernel::Reference, rate, blocks);
     ASSERT_EQ(reference.samples.size(), static_cast<size_t>(blocks) * static_cast<size_t>(BlockFrames) * 2);
     // Not a comparison of two silences.
-    EXPECT_GE(Peak(reference.samples), minimumPeak);
+    EXPECT_GE(Peak(reference.samples.data(), reference.samples.size()), minimumPeak);
     for (SndKernel kernel : FastKernels()) {
         Song* again = load();
         ASSERT_NE(again, nullptr);
@@ -140,53 +124,6 @@ void ExpectSameStream(const std::string& name, const std::function<Song*()>& loa
             ExpectSameVoice(a, b, std::string(KernelName(kernel)) + " voice " + std::to_string(i));
         }
     }
-}
-
-Song* LoadFile(const std::string& path)
-{
-    ModSetFileCallbacks(MemFileOpen, MemFileClose, MemFileRead, MemFileSeek, MemFileTell);
-    return ModLoadSong(path.c_str(), nullptr);
-}
-
-// Notes, envelopes, the voice pairs, slides, vibrato, arpeggio, retriggers, panning and a ping-pong loop.
-XmModule EffectsModule()
-{
-    XmModule module = TraceModule(4, {16, 16}, 4);
-    module.defaultBpm = 140;
-    XmInstrument& pad = module.instruments[0];
-    pad.volumeEnvelope.points = {{0, 0}, {6, 64}, {20, 40}, {40, 10}};
-    pad.volumeEnvelope.flags = XmEnvelopeOn | XmEnvelopeSustain;
-    pad.volumeEnvelope.sustain = 2;
-    pad.panningEnvelope.points = {{0, 16}, {30, 48}};
-    pad.panningEnvelope.flags = XmEnvelopeOn;
-    pad.fadeout = 400;
-    pad.vibratoDepth = 6;
-    pad.vibratoRate = 12;
-    pad.vibratoSweep = 8;
-    XmInstrument& pluck = module.instruments[1];
-    pluck.samples[0].loop = XmLoop::PingPong;
-    pluck.samples[0].loopStart = 200;
-    pluck.samples[0].loopLength = 300;
-    pluck.samples[0].relativeNote = 12;
-    XmPattern& a = module.patterns[0];
-    XmSetCell(&a, 4, 0, 0, Cell(NoteC4, 1, 0, 4, 0x46));
-    XmSetCell(&a, 4, 0, 1, Cell(NoteC4 - 12, 2, 0x30, 0, 0x37));
-    XmSetCell(&a, 4, 2, 2, Cell(NoteD4, 2, 0, 27, 0x82));
-    XmSetCell(&a, 4, 4, 1, Cell(NoteD4 - 12, 0, 0, 3, 0x08));
-    XmSetCell(&a, 4, 6, 3, Cell(NoteC4 + 7, 1, 0xC2, 25, 0x40));
-    XmSetCell(&a, 4, 8, 0, Cell(KeyOffNote, 0));
-    XmSetCell(&a, 4, 8, 2, Cell(NoteC4 + 3, 2, 0, 9, 0x01));
-    XmSetCell(&a, 4, 10, 1, Cell(0, 0, 0x65, 10, 0x02));
-    XmSetCell(&a, 4, 12, 3, Cell(NoteC4 + 12, 1, 0, 7, 0x48));
-    XmSetCell(&a, 4, 14, 2, Cell(NoteC4, 2, 0, 14, 0xD2));
-    XmPattern& b = module.patterns[1];
-    XmSetCell(&b, 4, 0, 0, Cell(NoteC4 + 5, 1, 0x40, 1, 0x02));
-    XmSetCell(&b, 4, 0, 1, Cell(NoteC4 - 5, 2, 0, 14, 0x93));
-    XmSetCell(&b, 4, 4, 2, Cell(NoteC4 + 2, 2, 0xB3, 6, 0x01));
-    XmSetCell(&b, 4, 8, 3, Cell(NoteC4 - 3, 1, 0, 29, 0x21));
-    XmSetCell(&b, 4, 12, 0, Cell(0, 0, 0, 16, 0x30));
-    XmSetCell(&b, 4, 12, 1, Cell(NoteC4, 1, 0, 17, 0x02));
-    return module;
 }
 
 // The mixer's extremes through a song: the highest and lowest notes (steps of many frames and of tiny
@@ -229,15 +166,10 @@ XmModule ExtremesModule()
     return module;
 }
 
-Song* LoadWritten(const XmModule& module)
-{
-    return LoadModule(module);
-}
-
 TEST_F(MixerDiff, TheIntrosSongStreamsTheSameThroughEveryMixer)
 {
     // 7000 blocks: the whole song up to where it comes back to its restart position (2:21).
-    ExpectSameStream("glimrook.xm", [] { return LoadFile(GLIMROOK_PATH); }, 44100, 7000, 8000);
+    ExpectSameStream("glimrook.xm", [] { return LoadSongFile(GLIMROOK_PATH); }, 44100, 7000, 8000);
 }
 
 TEST_F(MixerDiff, TheCorpusModulesStreamTheSameThroughEveryMixer)
@@ -245,7 +177,7 @@ TEST_F(MixerDiff, TheCorpusModulesStreamTheSameThroughEveryMixer)
     for (const char* name : {"small_song.xm", "samples.xm", "wide.xm", "bare.xm"}) {
         std::string path = std::string(CORPUS_PATH) + "/" + name;
         // Only small_song.xm plays notes; the others are loader seeds whose silence is compared too.
-        ExpectSameStream(name, [&path] { return LoadFile(path); }, 44100, 400, std::string(name) == "small_song.xm" ? 100 : 0);
+        ExpectSameStream(name, [&path] { return LoadSongFile(path.c_str()); }, 44100, 400, std::string(name) == "small_song.xm" ? 100 : 0);
     }
 }
 
@@ -255,10 +187,10 @@ TEST_F(MixerDiff, WrittenModulesStreamTheSameAtEveryRate)
     XmModule extremes = ExtremesModule();
     XmModule busy = Busy32Module();
     for (int32_t rate : {44100, 22050, 48000, 8000}) {
-        ExpectSameStream("effects", [&effects] { return LoadWritten(effects); }, rate, 300, 1000);
-        ExpectSameStream("extremes", [&extremes] { return LoadWritten(extremes); }, rate, 300, 1000);
+        ExpectSameStream("effects", [&effects] { return LoadModule(effects); }, rate, 300, 1000);
+        ExpectSameStream("extremes", [&extremes] { return LoadModule(extremes); }, rate, 300, 1000);
     }
-    ExpectSameStream("busy32", [&busy] { return LoadWritten(busy); }, 44100, 1600, 1000);
+    ExpectSameStream("busy32", [&busy] { return LoadModule(busy); }, 44100, 1600, 1000);
 }
 
 // ---- Random voices -------------------------------------------------------------------------------------------
@@ -371,11 +303,7 @@ TEST_F(MixerDiff, RandomVoicesMixTheSameAsTheReference)
                 MakeRandomSample(s, random);
             }
             int32_t voices = 1 + static_cast<int32_t>(random() % MixedVoiceCount);
-            for (int32_t i = 0; i < MixVoiceSlots; i++) {
-                MixVoices[i] = MixVoice{};
-                MixVoices[i].slot = i;
-                MixVoices[i].speedInt = 1;
-            }
+            ResetOutput(rate);
             for (int32_t i = 0; i < voices; i++) {
                 MakeRandomVoice(MixVoices[i], &samples[random() % samples.size()].sample, random);
             }

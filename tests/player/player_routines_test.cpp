@@ -1,6 +1,6 @@
 // The per-track routines on hand-set channels: periods and frequencies, the hand-over to the voice pair,
 // envelopes, the vibrato family and the instrument start.
-#include "player_test_support.h"
+#include "tests/support/song_support.h"
 
 #include <gtest/gtest.h>
 
@@ -477,6 +477,18 @@ TEST_F(PlayerEnvelope, PointsOutOfOrderGiveAFlatSegment)
         StepVolumeEnvelope(&channel, &instrument);
     }
     EXPECT_EQ(channel.volEnvVolume, 0);
+}
+
+TEST_F(PlayerEnvelope, APointBehindThePreviousOneGivesAFlatSegment)
+{
+    instrument.volumeEnvelope[2] = {2, 32};  // 2 ticks before point 1: a gap of -2
+    EXPECT_EQ(Run(6), (std::vector<int32_t>{0, 16, 32, 48, 64, 64}));
+    // The envelope never meets point 2's tick again: it holds at point 1 instead of climbing by 16 a tick.
+    for (int k = 0; k < 3000; k++) {
+        StepVolumeEnvelope(&channel, &instrument);
+    }
+    EXPECT_EQ(channel.volEnvVolume, 64);
+    EXPECT_EQ(channel.volEnvStep, 0);
 }
 
 TEST_F(PlayerRoutines, InstrumentStartResetsTheTrack)

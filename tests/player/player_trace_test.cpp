@@ -2,7 +2,7 @@
 // player's rules; a line reads "tick row order speed | period volume panning flags voiceSlot voiceVolume"
 // for track 0 after the tick. Voice volume = volume x 127.5 / 64 at full envelope, fadeout and global
 // volume, truncated (40 -> 79, 32 -> 63, 20 -> 39).
-#include "player_test_support.h"
+#include "tests/support/song_support.h"
 
 #include <gtest/gtest.h>
 
@@ -508,6 +508,29 @@ TEST_F(PlayerTrace, SetEnvelopePosition)
     EXPECT_EQ(MusicChannels[1].volEnvDone, 1);
     StepTick(song);
     EXPECT_EQ(MusicChannels[0].volEnvVolume, 25);  // (4194304 - 6 x 419430) >> 16
+}
+
+// A position below the first point's tick holds the first point's value until the envelope reaches that
+// point; it must not extrapolate the first segment backwards (here to -6400, an inverted voice volume).
+TEST_F(PlayerTrace, SetEnvelopePositionBeforeTheFirstPointHoldsItsValue)
+{
+    // Four rows of 31 ticks: the cell is not played again during the test.
+    XmModule module = TraceModule(1, {4}, 31);
+    module.instruments[0].volumeEnvelope.points = {{100, 0}, {101, 64}};
+    module.instruments[0].volumeEnvelope.flags = XmEnvelopeOn;
+    XmSetCell(&module.patterns[0], 1, 0, 0, Cell(NoteC4, 1, 0, 21, 0x00));
+    Play(module);
+    // L00 puts the envelope at tick 0; it reaches point 0 on tick 100 and starts the segment on tick 101.
+    for (int tick = 0; tick <= 101; tick++) {
+        TickState state = StepTick(song);
+        ASSERT_EQ(MusicChannels[0].volEnvVolume, 0) << "tick " << tick;
+        ASSERT_EQ(state.voiceVolume, 0) << "tick " << tick;
+    }
+    EXPECT_EQ(MusicChannels[0].volEnvTick, 101);
+    StepTick(song);
+    EXPECT_EQ(MusicChannels[0].volEnvVolume, 64);
+    EXPECT_EQ(MusicChannels[0].volEnvDone, 1);
+    EXPECT_EQ(MusicChannels[0].voice->volume, 79);
 }
 
 TEST_F(PlayerTrace, VolumeColumnVibratoWithEffectFourMovesTwice)

@@ -24,9 +24,9 @@ song) file=glimrook.xm ;;
 *) echo "unknown file $target"; exit 2 ;;
 esac
 
+source "$(dirname "$0")/../support/x11.sh"
+WAIT_EXIT_TENTHS=200
 work=$(mktemp -d)
-xvfb_pid=""
-intro_pid=""
 cleanup() {
     [ -n "$intro_pid" ] && kill -9 "$intro_pid" 2>/dev/null
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
@@ -42,42 +42,7 @@ fail() {
     exit 1
 }
 
-fifo="$work/displayfd"
-mkfifo "$fifo"
-Xvfb -displayfd 3 -screen 0 800x600x16 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
-xvfb_pid=$!
-read -r -t 10 display <"$fifo" || fail "Xvfb did not start"
-export DISPLAY=":$display"
-
-find_window() {
-    xwininfo -root -children 2>/dev/null | grep -F "\"$1\": (" | awk '{print $1}' | while read -r id; do
-        xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable' && { echo "$id"; break; }
-    done
-}
-
-wait_focus() {
-    local id focus
-    for _ in $(seq 150); do
-        id=$(find_window "$1")
-        focus=$(xdotool getwindowfocus 2>/dev/null)
-        [ -n "$id" ] && [ -n "$focus" ] && [ $((id)) -eq $((focus)) ] && return 0
-        kill -0 "$intro_pid" 2>/dev/null || return 1
-        sleep 0.1
-    done
-    return 1
-}
-
-# Waits up to 20 s for the intro to end; sets `code`.
-code=""
-wait_exit() {
-    for _ in $(seq 200); do
-        if ! kill -0 "$intro_pid" 2>/dev/null; then
-            wait "$intro_pid"; code=$?; intro_pid=""; return 0
-        fi
-        sleep 0.1
-    done
-    return 1
-}
+start_xvfb 800x600x16
 
 # The copy of the data directory with the one file spoilt as `kind` says.
 spoil() {
@@ -132,7 +97,7 @@ for kind in missing empty truncated garbage; do
         wait_focus "Tarnwick Rare" || fail "the window did not come up"
         sleep 1
         kill -0 "$intro_pid" 2>/dev/null || fail "the intro ended by itself"
-        xdotool keydown Escape; sleep 0.1; xdotool keyup Escape
+        press Escape
         wait_exit || fail "Esc did not end the intro"
         [ "$code" = 0 ] || fail "exit code $code after Esc (expected 0)"
         grep -q "Error" "$work/out.log" && fail "an error line was written"

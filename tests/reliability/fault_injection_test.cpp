@@ -121,6 +121,8 @@ TEST_F(SoundFaults, AFailedPlayAfterAPlayLeavesTheDeviceIdleAndPlayWorksAgain)
 
 TEST_F(SoundFaults, AFailedRenderStartRendersNothingAndTheNextOneMatchesTheStream)
 {
+    // A render starts only while the output is closed.
+    SndClose();
     SndAllocZeroed = FailingSndAlloc;
     Arm(1);
     EXPECT_FALSE(SndRenderStart(song, 44100));
@@ -133,6 +135,7 @@ TEST_F(SoundFaults, AFailedRenderStartRendersNothingAndTheNextOneMatchesTheStrea
     EXPECT_EQ(SndRenderBlock(block.data()), 0);
     // The same first block the pre-mix of a play makes.
     SndAllocZeroed = SndSystemAllocZeroed;
+    ASSERT_TRUE(SndInit(44100));
     ASSERT_TRUE(ModPlaySong(song));
     EXPECT_TRUE(std::equal(block.begin(), block.end(), OutputRing));
 }

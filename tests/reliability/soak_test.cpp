@@ -80,32 +80,31 @@ TEST(Soak, TheIntroSongStreamsBlockForBlockAsRenderedWithoutDrift)
     const bool fromZero = EnvNumber("TARNWICK_SOAK_FROM_ZERO", 0.0) != 0.0;
     ModSetFileCallbacks(MemFileOpen, MemFileClose, MemFileRead, MemFileSeek, MemFileTell);
     FakeAudioReset();
-    ASSERT_TRUE(SndInit(rate));
-    const int64_t steps = static_cast<int64_t>(seconds * rate / BlockFrames);
-    const uint64_t blockBytes = static_cast<uint64_t>(BlockFrames) * 4;
-    const uint64_t ringBytes = blockBytes * static_cast<uint64_t>(RingBlocks);
 
     // The reference: every block the ring will hold, rendered without a device from a song of its own (the
     // player changes a sample's finetune while it plays, so the streamed song must start from a fresh load).
+    // A render runs only while the output is closed, so it comes first.
     auto started = std::chrono::steady_clock::now();
+    Song* reference = ModLoadSong(SongPath.c_str(), nullptr);
+    ASSERT_NE(reference, nullptr);
+    reference->onTick = ModUpdateTick;
+    ASSERT_TRUE(SndRenderStart(reference, rate));
+    const int64_t steps = static_cast<int64_t>(seconds * rate / BlockFrames);
+    const uint64_t blockBytes = static_cast<uint64_t>(BlockFrames) * 4;
+    const uint64_t ringBytes = blockBytes * static_cast<uint64_t>(RingBlocks);
     std::vector<BlockRecord> expected(static_cast<size_t>(RingBlocks + steps));
-    {
-        Song* song = ModLoadSong(SongPath.c_str(), nullptr);
-        ASSERT_NE(song, nullptr);
-        song->onTick = ModUpdateTick;
-        ASSERT_TRUE(SndRenderStart(song, rate));
-        std::vector<int16_t> block(2 * static_cast<size_t>(BlockFrames));
-        for (BlockRecord& record : expected) {
-            ASSERT_EQ(SndRenderBlock(block.data()), BlockFrames);
-            record.digest = Digest(block.data(), 2 * BlockFrames);
-            record.position = BlockPosition{static_cast<uint8_t>(song->orderPos), static_cast<uint8_t>(song->row),
-                                            song->elapsedMs};
-        }
-        SndRenderStop();
-        ModFreeSong(song);
+    std::vector<int16_t> block(2 * static_cast<size_t>(BlockFrames));
+    for (BlockRecord& record : expected) {
+        ASSERT_EQ(SndRenderBlock(block.data()), BlockFrames);
+        record.digest = Digest(block.data(), 2 * BlockFrames);
+        record.position = BlockPosition{static_cast<uint8_t>(reference->orderPos), static_cast<uint8_t>(reference->row),
+                                        reference->elapsedMs};
     }
+    SndRenderStop();
+    ModFreeSong(reference);
     double renderSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
+    ASSERT_TRUE(SndInit(rate));
     Song* song = ModLoadSong(SongPath.c_str(), nullptr);
     ASSERT_NE(song, nullptr);
     song->onTick = ModUpdateTick;

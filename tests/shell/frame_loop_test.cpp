@@ -140,6 +140,24 @@ TEST_F(FrameLoopTest, F1IsHonouredWhileMinimisedButOnlyInAPassWithoutMessage)
     EXPECT_EQ(fakePlatform.swaps, 0);
 }
 
+TEST_F(FrameLoopTest, AWindowOpenedByF1WhileMinimisedDrawsAndEndsOnEsc)
+{
+    // Showing the new window activates it, as Windows does; otherwise it would stay as inactive as the
+    // minimised one it replaced: no frames, and Esc ignored until the user minimised and restored it.
+    FakeQueueMessage(PLAT_WM_ACTIVATE, Minimised);
+    FakeQueueMessage(KeyDownMessage, PLAT_VK_F1);
+    FakeQueueIdle();  // the toggle, with nothing drawn while minimised
+    FakeQueueMessage(PLAT_WM_KEYUP, PLAT_VK_F1);
+    FakeQueueIdle(2);  // two frames in the new window
+    FakeQueueMessage(KeyDownMessage, PLAT_VK_ESCAPE);
+    FakeQueueIdle(5);
+    EXPECT_EQ(IntroMain(), 0);
+    EXPECT_FALSE(fakePlatform.scriptExhausted) << "Esc did not end the intro";
+    EXPECT_EQ(fakePlatform.windowsCreated, 2);
+    EXPECT_EQ(fakePlatform.swaps, 2);
+    EXPECT_TRUE(isActive);
+}
+
 TEST_F(FrameLoopTest, FailedStartEndsWithExitCodeOne)
 {
     fakePlatform.failing = {"CreateGlContext"};

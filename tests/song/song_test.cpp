@@ -165,12 +165,19 @@ TEST_F(GlimrookSong, InstrumentsHaveThePromisedKinds)
     EXPECT_TRUE(loops.count(XmLoop::PingPong));
     EXPECT_TRUE(loops.count(XmLoop::None));
 
-    // The celesta holds at a sustain point and fades out after its release.
+    // The celesta dies away by itself, like a struck bar: its volume envelope has no sustain point or loop and
+    // falls to silence within two seconds (100 ticks at 125 BPM); a release damps it sooner.
     const Instrument& celesta = song->instruments[InsCelesta - 1];
-    EXPECT_EQ(celesta.volumeEnvelopeFlags & 3, 3);
+    EXPECT_EQ(celesta.volumeEnvelopeFlags, 1);
+    ASSERT_GE(celesta.volumePointCount, 2);
+    EXPECT_EQ(celesta.volumeEnvelope[celesta.volumePointCount - 1].value, 0);
+    EXPECT_LE(celesta.volumeEnvelope[celesta.volumePointCount - 1].tick, 100);
     EXPECT_GT(celesta.fadeout, 0);
-    // The choir loops back and forth and warbles slowly, easing in.
+    // The choir holds at a sustain point until its release, loops back and forth and warbles slowly, easing
+    // in.
     const Instrument& choir = song->instruments[InsChoir - 1];
+    EXPECT_EQ(choir.volumeEnvelopeFlags & 3, 3);
+    EXPECT_GT(choir.fadeout, 0);
     EXPECT_EQ(choir.samples[0]->loopMode, LoopPingPong);
     EXPECT_GT(choir.vibratoDepth, 0);
     EXPECT_GT(choir.vibratoSweep, 0);
@@ -213,6 +220,7 @@ TEST_F(GlimrookSong, UsesTheEffectsAndStaysWithinVolumeLimits)
     for (int effect : {0x1, 0x2, 0x3, 0x4, 0x8, 0xA, 0xB, 0xC, 0xD, 0xF})
         EXPECT_TRUE(effects.count(effect)) << "effect " << std::hex << effect;
     EXPECT_TRUE(effects.count(0xE9) || effects.count(0xED)) << "retrigger or note delay on the drums";
+    EXPECT_TRUE(effects.count(0xEC)) << "note cut (the echo stepping aside)";
     EXPECT_TRUE(columnVolume);
     EXPECT_TRUE(columnSlide);
     EXPECT_TRUE(columnPanning);

@@ -11,6 +11,8 @@
 #include <atomic>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
+#include <ostream>
 #include <thread>
 #include <vector>
 
@@ -75,6 +77,33 @@ uint64_t BlockBytes(int64_t blocks)
 int32_t PlayingBlock(uint64_t playedBytes)
 {
     return static_cast<int32_t>((playedBytes / 4 % static_cast<uint64_t>(RingFrames)) / static_cast<uint64_t>(BlockFrames));
+}
+
+// The timing values that SndInit and a render set.
+struct Timing {
+    int32_t rate, blockFrames, ringFrames, ringBlocks, rampFrames;
+    float secondsPerFrame, rampReciprocal;
+    bool operator==(const Timing&) const = default;
+};
+
+void PrintTo(const Timing& t, std::ostream* out)
+{
+    *out << t.rate << " Hz, block " << t.blockFrames << ", ring " << t.ringFrames << " in " << t.ringBlocks
+         << ", ramp " << t.rampFrames;
+}
+
+Timing CurrentTiming()
+{
+    return Timing{OutputRate, BlockFrames, RingFrames, RingBlocks, RampFrames, SecondsPerFrame, RampFramesReciprocal};
+}
+
+// The voice and track tables byte for byte.
+std::vector<uint8_t> VoicesAndTracks()
+{
+    std::vector<uint8_t> bytes(sizeof MixVoices + sizeof MusicChannels);
+    std::memcpy(bytes.data(), MixVoices, sizeof MixVoices);
+    std::memcpy(bytes.data() + sizeof MixVoices, MusicChannels, sizeof MusicChannels);
+    return bytes;
 }
 
 class StreamTest : public ::testing::Test {
@@ -484,6 +513,93 @@ TEST_F(StreamTest, CloseReleasesTheRingOnlyAfterTheReset)
     EXPECT_EQ(fakeAudio.threadsJoined.load(), 2);
     EXPECT_EQ(CurrentSong, nullptr);
     EXPECT_EQ(OutputRing, nullptr);
+}
+
+// A render shares the voices, the tracks and the timing values with the stream: it does not start while the
+// output is open, whether a song streams on it or not.
+TEST_F(StreamTest, RenderIsRefusedWhileTheOutputIsOpenOrASongStreams)
+{
+    Song other = song;
+    const Timing opened = CurrentTiming();
+    std::vector<int16_t> block(2 * 1024);
+
+    EXPECT_FALSE(SndRenderStart(&other, 22050));
+    EXPECT_EQ(CurrentTiming(), opened);
+    EXPECT_EQ(SndRenderBlock(block.data()), 0);
+
+    ASSERT_TRUE(ModPlaySong(&song));
+    EXPECT_FALSE(SndRenderStart(&other, 22050));
+    EXPECT_EQ(CurrentTiming(), opened);
+    EXPECT_EQ(SndRenderBlock(block.data()), 0);
+    // The stream goes on as before: the next block is mixed once the device has played the first.
+    PlayTo(BlockBytes(1));
+    EXPECT_EQ(tickCount.load(), 101);
+    EXPECT_EQ(tickLog[100].block, 0);
+
+    // Stopped, the device still loops the ring at its rate.
+    ASSERT_TRUE(ModStopSong(&song));
+    EXPECT_FALSE(SndRenderStart(&other, 22050));
+    EXPECT_EQ(CurrentTiming(), opened);
+
+    SndClose();
+    EXPECT_TRUE(SndRenderStart(&other, 22050));
+    SndRenderStop();
+}
+
+// While a render runs, neither a play nor the opening of the output starts, and nothing changes; the end of
+// the render puts back the timing values, the voices and the tracks as they were before it.
+TEST_F(StreamTest, PlayAndOpenAreRefusedWhileARenderRunsAndItsStopPutsBackWhatItChanged)
+{
+    SndClose();
+    const Timing closed = CurrentTiming();
+    const std::vector<uint8_t> tablesBefore = VoicesAndTracks();
+    const int opens = fakeAudio.opens;
+
+    ASSERT_TRUE(SndRenderStart(&song, 22050));
+    const Timing rendering = CurrentTiming();
+    EXPECT_EQ(rendering.blockFrames, 444);
+    const std::vector<uint8_t> tablesRendering = VoicesAndTracks();
+
+    EXPECT_FALSE(ModPlaySong(&song));
+    EXPECT_FALSE(SndInit(44100));
+    EXPECT_EQ(CurrentSong, nullptr);
+    EXPECT_EQ(OutputRing, nullptr);
+    EXPECT_EQ(fakeAudio.opens, opens);
+    EXPECT_FALSE(fakeAudio.open);
+    EXPECT_EQ(fakeAudio.queues, 0);
+    EXPECT_EQ(fakeAudio.threadsStarted.load(), 0);
+    EXPECT_EQ(tickCount.load(), 0) << "a refused play pre-mixed the ring";
+    EXPECT_EQ(CurrentTiming(), rendering);
+    EXPECT_TRUE(VoicesAndTracks() == tablesRendering);
+
+    // The render goes on undisturbed.
+    std::vector<int16_t> block(2 * 444);
+    EXPECT_EQ(SndRenderBlock(block.data()), 444);
+    EXPECT_EQ(tickCount.load(), 1);
+
+    SndRenderStop();
+    EXPECT_EQ(CurrentTiming(), closed);
+    EXPECT_TRUE(VoicesAndTracks() == tablesBefore);
+
+    ASSERT_TRUE(SndInit(44100));
+    ASSERT_TRUE(ModPlaySong(&song));
+    EXPECT_EQ(tickCount.load(), 101);
+    EXPECT_TRUE(ModStopSong(&song));
+}
+
+// After 2^31 ms of play (24.9 days) the song's clock wraps to negative values as a 32-bit count does; it
+// never overflows.
+TEST_F(StreamTest, TheSongClockWrapsAfterTwoToTheThirtyOneMilliseconds)
+{
+    ASSERT_TRUE(ModPlaySong(&song));
+    // The streaming thread mixes nothing before the device moves on, so the song is the test's here.
+    song.elapsedMs = INT32_MAX - 5;
+    PlayTo(BlockBytes(1));
+    ASSERT_EQ(WriteBlock, 1);
+    // One tick of a whole block, 884 frames: 20 ms.
+    EXPECT_EQ(song.elapsedMs, INT32_MIN + 14);
+    EXPECT_EQ(int32_t{BlockPositions[0].elapsedMs}, INT32_MIN + 14);
+    EXPECT_TRUE(ModStopSong(&song));
 }
 
 TEST_F(StreamTest, AThousandPlayStopCycles)

@@ -19,15 +19,17 @@ export WINEDEBUG=-all
 # No mono or gecko installers: nothing may ask a question nobody answers.
 export WINEDLLOVERRIDES="mscoree=;mshtml="
 
+source "$here/../support/x11.sh"
+# Wine's first start in a prefix is slow, and it ends slowly on a busy machine.
+WAIT_WINDOW_TENTHS=400
+WAIT_EXIT_TENTHS=300
 work=$(mktemp -d)
 # Wine cannot give the streaming thread the time-critical priority Windows would; on a machine shared with
 # other work the sound path then stalls. As root, the sound server and the intro (with Wine's own
 # processes, which it starts) run ahead of ordinary processes instead.
 boost=()
 [ "$(id -u)" = 0 ] && boost=(nice -n -10)
-xvfb_pid=""
 pulse_pid=""
-intro_pid=""
 parec_pid=""
 log=$work/intro.log
 cleanup() {
@@ -58,17 +60,6 @@ fail() {
     exit 1
 }
 
-# Starts Xvfb on a free display with the given screen ("800x600x16") and exports DISPLAY.
-start_xvfb() {
-    local fifo display
-    fifo=$work/xvfb.fifo
-    mkfifo "$fifo"
-    Xvfb -displayfd 3 -screen 0 "$1" -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
-    xvfb_pid=$!
-    read -r -t 10 display <"$fifo" || fail "Xvfb did not start"
-    export DISPLAY=":$display"
-}
-
 # Starts a private PulseAudio whose default sink is a null sink clocked in real time (44100 Hz stereo,
 # 16-bit), reachable only through a socket in the case's own folder.
 start_pulse() {
@@ -93,91 +84,6 @@ start_intro() {
     intro_pid=$!
 }
 
-# The id of a mapped top-level window with this exact name, from the window tree.
-find_window() {
-    xwininfo -root -children 2>/dev/null | grep -F "\"$1\": (" | awk '{print $1}' | while read -r id; do
-        xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable' && { echo "$id"; break; }
-    done
-}
-
-# Waits (up to 40 s: Wine's first start in a prefix is slow) for a window with this exact name; prints its id.
-wait_window() {
-    local id=""
-    for _ in $(seq 400); do
-        id=$(find_window "$1")
-        [ -n "$id" ] && { echo "$id"; return 0; }
-        kill -0 "$intro_pid" 2>/dev/null || return 1
-        sleep 0.1
-    done
-    return 1
-}
-
-window_size() {
-    xwininfo -id "$1" 2>/dev/null | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}'
-}
-
-# Waits (up to 10 s) until the named window has this size ("800x600").
-wait_size() {
-    local id geometry=""
-    for _ in $(seq 100); do
-        id=$(find_window "$1")
-        if [ -n "$id" ]; then
-            geometry=$(window_size "$id")
-            [ "$geometry" = "$2" ] && return 0
-        fi
-        sleep 0.1
-    done
-    echo "last geometry: ${geometry:-none}"
-    return 1
-}
-
-# Waits (up to 30 s: Wine ends slowly on a busy machine) for the intro to end and sets `code` to its exit code.
-code=""
-wait_exit() {
-    for _ in $(seq 300); do
-        if ! kill -0 "$intro_pid" 2>/dev/null; then
-            wait "$intro_pid"
-            code=$?
-            intro_pid=""
-            return 0
-        fi
-        sleep 0.1
-    done
-    return 1
-}
-
-# Gives the named window the keyboard focus and waits (up to 10 s) until it has it, so a key goes to it.
-# Without a window manager nobody else hands Wine's windows the X focus.
-wait_focus() {
-    local id focus
-    for _ in $(seq 100); do
-        id=$(find_window "$1")
-        [ -n "$id" ] && xdotool windowfocus "$id" 2>/dev/null
-        focus=$(xdotool getwindowfocus 2>/dev/null)
-        [ -n "$id" ] && [ -n "$focus" ] && [ $((id)) -eq $((focus)) ] && return 0
-        sleep 0.1
-    done
-    return 1
-}
-
-# A key held about 100 ms (a bare tap can fall between two polls of the message queue).
-press() {
-    xdotool keydown "$1"; sleep 0.1; xdotool keyup "$1"
-}
-
-# Answers a message box found by its caption with the keys given (Return takes the default button).
-answer_box() {
-    local id caption=$1
-    shift
-    id=$(wait_window "$caption") || fail "no box captioned '$caption'"
-    xdotool windowfocus "$id" 2>/dev/null
-    sleep 0.5
-    for key in "$@"; do
-        press "$key"
-        sleep 0.2
-    done
-}
-
 keep() {
     [ -n "${E2E_ARTIFACTS:-}" ] && mkdir -p "$E2E_ARTIFACTS" && cp "$1" "$E2E_ARTIFACTS/$case_name-$(basename "$1")"
     return 0
@@ -192,18 +98,18 @@ frame_toggle_escape)
     wait_window "Tarnwick Rare" >/dev/null || fail "the window did not appear"
     wait_size "Tarnwick Rare" 800x600 || fail "the first window is not 800x600"
     [ -n "$(find_window "Lumo GL")" ] && fail "the fullscreen question was asked on an 800x600x16 screen"
-    wait_focus "Tarnwick Rare" || fail "the window never had the focus"
+    wait_focus "Tarnwick Rare" give || fail "the window never had the focus"
     sleep 2
-    xwd -silent -id "$(find_window "Tarnwick Rare")" >"$work/frame.xwd" || fail "no frame captured"
+    dump_window "Tarnwick Rare" "$work/frame.xwd" || fail "no frame captured"
     keep "$work/frame.xwd"
-    python3 "$here/check_frame.py" "$work/frame.xwd" data 800x600 || fail "the frame is wrong"
+    python3 "$here/../support/check_frame.py" "$work/frame.xwd" data 800x600 || fail "the frame is wrong"
     press F1
     wait_size "Tarnwick Rare" 640x480 || fail "F1 did not give a 640x480 window"
-    wait_focus "Tarnwick Rare" || fail "the new window never had the focus"
+    wait_focus "Tarnwick Rare" give || fail "the new window never had the focus"
     sleep 1
-    xwd -silent -id "$(find_window "Tarnwick Rare")" >"$work/frame640.xwd" || fail "no frame captured"
+    dump_window "Tarnwick Rare" "$work/frame640.xwd" || fail "no frame captured"
     keep "$work/frame640.xwd"
-    python3 "$here/check_frame.py" "$work/frame640.xwd" data 640x480 || fail "the 640x480 frame is wrong"
+    python3 "$here/../support/check_frame.py" "$work/frame640.xwd" data 640x480 || fail "the 640x480 frame is wrong"
     press Escape
     wait_exit || fail "Esc did not end the intro"
     [ "$code" = 0 ] || fail "exit code $code after Esc"
@@ -216,7 +122,7 @@ fullscreen_refused_yes)
     answer_box "Lumo GL" Return
     wait_window "Tarnwick Rare" >/dev/null || fail "no window after Yes"
     wait_size "Tarnwick Rare" 800x600 || fail "the window after Yes is not 800x600"
-    wait_focus "Tarnwick Rare" || fail "the window never had the focus"
+    wait_focus "Tarnwick Rare" give || fail "the window never had the focus"
     sleep 1
     press Escape
     wait_exit || fail "Esc did not end the intro"
@@ -245,7 +151,7 @@ music_real_time)
     started=$(date +%s%N)
     start_intro
     wait_window "Tarnwick Rare" >/dev/null || fail "the window did not appear"
-    wait_focus "Tarnwick Rare" || fail "the window never had the focus"
+    wait_focus "Tarnwick Rare" give || fail "the window never had the focus"
     sleep 10
     press Escape
     wait_exit || fail "Esc did not end the intro"
@@ -256,9 +162,11 @@ music_real_time)
     parec_pid=""
     ended=$(date +%s%N)
     keep "$work/heard.raw"
-    python3 "$here/check_audio.py" "$work/heard.raw" "$work/render.wav" \
-        "$(( (ended - started) / 1000000 ))" \
-        || fail "the music heard is not the song in real time"
+    python3 "$here/check_audio.py" "$work/heard.raw" "$work/render.wav" "$(( (ended - started) / 1000000 ))"
+    verdict=$?
+    # 77: no fault of the intro was heard, but the host stalled too much to judge the run.
+    [ "$verdict" = 77 ] && { echo "SKIP ($case_name): the host stalled, see the figures above"; exit 77; }
+    [ "$verdict" = 0 ] || fail "the music heard is not the song in real time"
     ;;
 seam_check)
     # Here the program given is win32_seam_check.exe, which checks the platform from inside.

@@ -1,7 +1,5 @@
 // xmrender run as a separate program on modules written by the XM writer.
-#include "player_test_support.h"
-
-#include "platform/fake/fake_audio.h"
+#include "tests/support/song_support.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -99,20 +97,13 @@ TEST_F(XmRender, WritesExactlyWhatPlayPreMixes)
     EXPECT_EQ(audio.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
     ASSERT_EQ(audio.samples.size(), 88400u * 2);
 
-    FakeAudioReset();
     Song* loaded = LoadModule(module);
     ASSERT_NE(loaded, nullptr);
-    ASSERT_TRUE(SndInit(44100));
-    ASSERT_TRUE(ModPlaySong(loaded));
+    ASSERT_TRUE(StartStreamedSong(loaded));
     std::vector<int16_t> ring(OutputRing, OutputRing + audio.samples.size());
-    ModFreeSong(loaded);
-    SndClose();
+    StopStreamedSong(loaded);
     EXPECT_EQ(audio.samples, ring);
-    int32_t peak = 0;
-    for (int16_t value : ring) {
-        peak = std::max<int32_t>(peak, value < 0 ? -value : value);
-    }
-    EXPECT_GT(peak, 1000);  // the comparison is not between two silences
+    EXPECT_GT(Peak(ring.data(), ring.size()), 1000);  // the comparison is not between two silences
 }
 
 TEST_F(XmRender, StopsWhereTheSongComesBackToAPlayedOrder)
@@ -176,10 +167,9 @@ TEST_F(XmRender, TheIntroSongHasHeadroomAndNoClipping)
     ASSERT_EQ(Run("'" + introSong + "' '" + PathOf("intro.wav") + "' -q"), 0);
     Audio audio = ReadAudio(PathOf("intro.wav"));
     ASSERT_GT(audio.samples.size(), 44100u * 2 * 10);
-    int32_t peak = 0;
+    int32_t peak = Peak(audio.samples.data(), audio.samples.size());
     size_t clipped = 0;
     for (int16_t value : audio.samples) {
-        peak = std::max<int32_t>(peak, value < 0 ? -value : value);
         clipped += (value == 32767 || value == -32768) ? 1 : 0;
     }
     EXPECT_EQ(clipped, 0u);

@@ -27,3 +27,18 @@ std::vector<XmInstrument> SynthesiseInstruments();
 // The whole module: header, orders, patterns and instruments.
 XmModule ComposeGlimrook();
 
+// The kinds of section the arrangement is built from.
+enum class GlimrookPart : uint8_t { Intro, FirTree, Fill, Verse, Chorus, Ending };
+
+// One section as it lies in the order list: the song's tests measure the music section by section.
+struct GlimrookSection {
+    const char* name;  // e.g. "chorus in A"
+    GlimrookPart part;
+    int firstOrder;    // order position of its first pattern
+    int orderCount;    // order positions (one pattern each) it takes
+    int firstBarRow;   // row of its first pattern at which its first bar begins (after a pick-up there)
+};
+
+// Every section in the order they are played, covering the order list from 0 without gaps.
+std::vector<GlimrookSection> GlimrookSections();
+

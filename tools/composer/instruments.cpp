@@ -21,7 +21,7 @@ constexpr int MidiOfC4 = 60;            // the note C-4 of the file sounds as mi
 
 // Every sample is scaled so its largest frame reaches this share of full scale: with volume 64 one voice
 // then peaks at about 0.85 * 127/255 of the output's range, which leaves room for the other tracks.
-constexpr double SamplePeak = 0.85;
+constexpr double SamplePeak = 0.95;
 
 // A xorshift generator: the same sequence on every machine, unlike rand().
 struct NoiseGenerator {
@@ -170,11 +170,10 @@ static XmInstrument Celesta()
     instrument.name = "celesta";
     instrument.samples.push_back(sample);
     XmMapAllNotes(&instrument, 0);
-    // Ring down to a soft hold while the key is down; after the release, the rest of the envelope and the
-    // fadeout (about 1.4 s) let it die away.
-    instrument.volumeEnvelope = Envelope({{0, 64}, {4, 50}, {16, 34}, {48, 20}, {120, 8}},
-                                         XmEnvelopeOn | XmEnvelopeSustain, 3);
-    instrument.fadeout = 0x180;
+    // A struck bar dies away by itself: the envelope falls to silence in 1.8 s (90 ticks) with nothing to
+    // hold it up, so a note that nothing replaces cannot ring on. A release damps it within about 0.6 s.
+    instrument.volumeEnvelope = Envelope({{0, 64}, {3, 52}, {10, 38}, {30, 22}, {60, 8}, {90, 0}}, XmEnvelopeOn);
+    instrument.fadeout = 0x400;
     return instrument;
 }
 
@@ -228,8 +227,9 @@ static XmInstrument Choir()
     instrument.name = "choir pad";
     instrument.samples.push_back(sample);
     XmMapAllNotes(&instrument, 0);
-    // A slow swell to a hold, and a soft release.
-    instrument.volumeEnvelope = Envelope({{0, 0}, {10, 44}, {24, 64}, {70, 0}}, XmEnvelopeOn | XmEnvelopeSustain, 2);
+    // A slow swell to a hold, and a soft release. The swell starts above silence, so that a voice struck
+    // again on a chord change does not drop out.
+    instrument.volumeEnvelope = Envelope({{0, 16}, {10, 48}, {24, 64}, {70, 0}}, XmEnvelopeOn | XmEnvelopeSustain, 2);
     instrument.fadeout = 0x100;
     // A gentle, slow warble that fades in over the first second of each note.
     instrument.vibratoType = 0;
@@ -241,14 +241,18 @@ static XmInstrument Choir()
 
 // ---- Plucked bass --------------------------------------------------------------------------------------------
 
-// A string plucked near its end: many harmonics that die away the faster the higher they are, leaving the
-// fundamental and a little of the octave, which the loop holds while the envelope fades the note.
+// A string plucked near its end: many harmonics that die away the faster the higher they are, down to a held
+// tone that keeps its first six harmonics (about half of its energy above the fundamental), so that the
+// bass still sounds on small speakers that play nothing below 100 Hz. The loop holds that tone while the
+// envelope fades the note.
 static XmInstrument PluckedBass()
 {
     constexpr int Root = 36;  // C2
     constexpr int Cycle = 256;
     constexpr int LoopCycles = 4;
     constexpr int Harmonics = 28;
+    constexpr int HeldHarmonics = 6;
+    const double held[HeldHarmonics + 1] = {0.0, 0.30, 0.22, 0.15, 0.08, 0.05, 0.03};
     Tuning tuning = TuneFor(Cycle * MidiHz(Root), Root);
     int steadyFrom = static_cast<int>(0.55 * tuning.rate) / Cycle * Cycle;
     int length = steadyFrom + LoopCycles * Cycle;
@@ -261,10 +265,12 @@ static XmInstrument PluckedBass()
         double t = k / tuning.rate;
         double phase = 2.0 * Pi * k / Cycle;
         double fade = FadeOut(k, steadyFrom / 3, steadyFrom);
-        double x = pluck[1] * (0.55 + 0.45 * std::exp(-4.0 * t) * fade) * std::sin(phase) +
-                   pluck[2] * (0.25 + 0.75 * std::exp(-7.0 * t) * fade) * std::sin(2.0 * phase);
-        for (int h = 3; h <= Harmonics; ++h)
-            x += pluck[h] * std::exp(-t * (3.0 + 1.6 * h)) * fade * std::sin(h * phase);
+        double x = 0.0;
+        for (int h = 1; h <= Harmonics; ++h) {
+            double steady = h <= HeldHarmonics ? held[h] : 0.0;
+            double decay = h <= 2 ? 4.0 + 3.0 * (h - 1) : 3.0 + 1.6 * h;
+            x += (steady + (pluck[h] - steady) * std::exp(-t * decay) * fade) * std::sin(h * phase);
+        }
         // A soft thump of the finger in the first milliseconds.
         x += 0.3 * std::sin(2.0 * Pi * 45.0 * t) * std::exp(-t / 0.01);
         wave[size_t(k)] = x;
@@ -326,7 +332,9 @@ static XmInstrument Lead()
 
 // ---- Drums ---------------------------------------------------------------------------------------------------
 
-// A falling sine with a short click, 16-bit.
+// A falling sine that starts near 180 Hz and settles at 50 Hz, rounded a little (soft saturation adds the
+// odd harmonics that let a small speaker hint at the body), with a short beater click between 1 and 3 kHz
+// on top, 16-bit.
 static XmInstrument Kick()
 {
     Tuning tuning = TuneFor(22050.0, MidiOfC4);
@@ -334,19 +342,22 @@ static XmInstrument Kick()
     NoiseGenerator noise{0x1B873593u};
     std::vector<double> wave(static_cast<size_t>(length));
     double phase = 0.0;
-    double click = 0.0;
+    double low = 0.0, lower = 0.0;  // two one-pole low-passes: their difference is the click's band
     for (int k = 0; k < length; ++k) {
         double t = k / tuning.rate;
-        double hz = 48.0 + 100.0 * std::exp(-t / 0.035);
-        double body = (1.0 - std::exp(-t / 0.0015)) * std::exp(-t / 0.16);
-        click += 0.3 * (NextNoise(noise) - click);
-        wave[size_t(k)] = std::sin(phase) * body + 0.6 * click * std::exp(-t / 0.004);
+        double hz = 50.0 + 130.0 * std::exp(-t / 0.03);
+        double body = (1.0 - std::exp(-t / 0.001)) * std::exp(-t / 0.16);
+        double white = NextNoise(noise);
+        low += 0.45 * (white - low);
+        lower += 0.08 * (white - lower);
+        double click = 1.8 * (low - lower) + 0.7 * std::cos(2.0 * Pi * 1800.0 * t) - 0.45 * std::cos(2.0 * Pi * 2600.0 * t);
+        wave[size_t(k)] = std::tanh(1.6 * std::sin(phase)) / std::tanh(1.6) * body + click * std::exp(-t / 0.005);
         phase += 2.0 * Pi * hz / tuning.rate;
     }
     TaperEnd(wave);
     XmInstrument instrument;
     instrument.name = "kick";
-    instrument.samples.push_back(MakeSample("kick", wave, 16, tuning, 56));
+    instrument.samples.push_back(MakeSample("kick", wave, 16, tuning, 64));
     XmMapAllNotes(&instrument, 0);
     return instrument;
 }
@@ -364,9 +375,9 @@ static XmInstrument Snare()
         double white = NextNoise(noise);
         double bright = white - 0.5 * previous;
         previous = white;
-        wave[size_t(k)] = 0.6 * std::sin(2.0 * Pi * 190.0 * t) * std::exp(-t / 0.05) +
-                          0.35 * std::sin(2.0 * Pi * 330.0 * t) * std::exp(-t / 0.03) +
-                          bright * std::exp(-t / 0.07);
+        double x = 0.6 * std::sin(2.0 * Pi * 190.0 * t) * std::exp(-t / 0.05) +
+                   0.35 * std::sin(2.0 * Pi * 330.0 * t) * std::exp(-t / 0.03) + bright * std::exp(-t / 0.085);
+        wave[size_t(k)] = std::tanh(0.7 * x);  // rounds off the rare noise peaks, so the crack sounds louder
     }
     TaperEnd(wave);
     XmInstrument instrument;

@@ -14,7 +14,7 @@ Rejections follow the loader's rules: headers other than 12 and 40 bytes are an 
 and other codings, unsupported bit counts, width <= 0, top-down run-length files and cut data are a
 conversion error; a picture above 64 Mpixel is out of memory.
 
-Usage: make_expected.py SUITE_DIR > bmp_suite_expected.txt
+Usage: make_expected.py ../suite > bmp_suite_expected.txt   (from tests/image/data)
 """
 import hashlib
 import os

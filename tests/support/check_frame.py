@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Checks one captured frame of the intro (an X window dump, xwd format) against what the scene must show:
-the size, black letterbox bars, the light-blue backdrop at its edges, and both pictures drawn pixel for pixel
-from their bitmap files in the lower left corner. The display is 16-bit, so every colour is compared after
+the size, black letterbox bars with black top and bottom rows, white snowflake lines in the upper right, the
+light-blue backdrop at its edges, and both pictures drawn pixel for pixel from their bitmap files in the lower
+left corner. The display is 16-bit, so every colour is compared after
 the same 5-6-5 rounding, within a small tolerance.
 
 Usage: check_frame.py FRAME.xwd DATA-DIR WIDTHxHEIGHT
@@ -12,6 +13,7 @@ import sys
 TOLERANCE = 10          # per channel, 0..255, after both sides are brought to 5-6-5
 PICTURE_MATCH = 0.97    # share of a picture's pixels that must match (the frame outline covers some edges)
 BACKDROP = (125, 167, 217)
+MIN_FLAKE_PIXELS = 200  # about 700 at 640x480 and 950 at 800x600
 
 
 def read_xwd(path):
@@ -133,8 +135,21 @@ def main():
     for x, y in bar_points:
         if not close(rows[y][x], (0, 0, 0)):
             problems.append('letterbox bar at (%d, %d) is %s, not black' % (x, y, rows[y][x]))
+    # The whole top and bottom rows are black: a scene drawn with a stale viewport (that of a bigger window
+    # before an F1) is cut off at the top, where the backdrop then shows.
+    for y in (0, height - 1):
+        wrong = [x for x in range(width) if not close(rows[y][x], (0, 0, 0))]
+        if wrong:
+            problems.append('%d pixels of row %d are not black, from x %d' % (len(wrong), y, wrong[0]))
+    # The three snowflakes draw white lines in the upper right; a stale viewport pushes them out of sight.
+    flake_pixels = sum(1 for y in range(int(height * 0.15)) for x in range(int(width * 0.6), width)
+                       if min(rows[y][x]) >= 240)
+    if flake_pixels < MIN_FLAKE_PIXELS:
+        problems.append('only %d white snowflake pixels in the upper right' % flake_pixels)
     backdrop = to565(BACKDROP)
     backdrop_points = [(int(x * sx), int(y * sy)) for x in (10, 30, 50, 750, 770, 790) for y in (80, 100, 450, 480)]
+    # Below the scroller band on the left, where glyphs never pass.
+    backdrop_points.append((24, int(height * 0.62)))
     for x, y in backdrop_points:
         if not close(rows[y][x], backdrop):
             problems.append('backdrop at (%d, %d) is %s, not %s' % (x, y, rows[y][x], backdrop))
