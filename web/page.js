@@ -91,7 +91,7 @@
         audioStarted(shared) {
             audioWords = {
                 played: new BigInt64Array(Module.wasmMemory.buffer, shared, 1),
-                words: new Int32Array(Module.wasmMemory.buffer, shared, 6)
+                words: new Int32Array(Module.wasmMemory.buffer, shared, 5)
             };
         },
 

@@ -40,7 +40,6 @@ struct WebAudioShared {
     std::atomic<int32_t> stop;           // 1: the ring may go away, read no more (main thread sets)
     std::atomic<int32_t> busy;           // 1 while the worklet copies from the ring (worklet sets)
     std::atomic<int32_t> longestPollGapMs;  // longest time between two position queries (streaming thread)
-    int32_t reserved;
 };
 static_assert(sizeof(std::atomic<uint64_t>) == 8 && sizeof(std::atomic<int32_t>) == 4,
               "the worklet reads the words as 64- and 32-bit integers");

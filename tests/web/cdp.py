@@ -99,6 +99,10 @@ class Page:
             self.pump(poll)
         return None
 
+    def before_scripts(self, source):
+        """Runs `source` in every document this tab loads from now on, before the page's own scripts."""
+        self.send('Page.addScriptToEvaluateOnNewDocument', {'source': source})
+
     def navigate(self, url):
         self.send('Page.navigate', {'url': url})
 
