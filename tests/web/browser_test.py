@@ -191,6 +191,10 @@ def site_variant(site, work, name, leave_out_data=None, drop=()):
 
 FULLSCREEN_QUESTION = ('The Requested Fullscreen Mode Is Not Supported By\nYour Video Card. '
                        'Use Windowed Mode Instead?')
+# A greeting in the address: Cyrillic as the browser sends it (percent-encoded UTF-8), a raw letter, an encoded
+# space and a byte that is no UTF-8 at all, which goes through as it is for the program to judge.
+GREETING_FRAGMENT = '%D0%A1%20%D0%9D%D0%BE%D0%B2%D1%8B%D0%BC%20годом!%25%FF'
+GREETING_BYTES = 'С Новым годом!%'.encode() + b'\xff'
 OPENING = "!document.getElementById('opening').hidden"
 DIALOG_OPEN = "document.getElementById('dialog').open"
 ENDED = "!document.getElementById('ending').hidden"
@@ -375,9 +379,10 @@ def run(site, native_build):
         check(not page.console_errors, 'no console error on the way', '; '.join(page.console_errors[:3]))
 
         # ---- Fullscreen refused (opened without a user's click, so the browser says no): the intro's own
-        # question as a dialog; Yes goes on in an 800 x 600 canvas
+        # question as a dialog; Yes goes on in an 800 x 600 canvas. The address carries a greeting of its own,
+        # whose bytes the program gets in the file its --greeting option names.
         page = browser.new_page()
-        page.navigate(main.url)
+        page.navigate(main.url + '#greeting=' + GREETING_FRAGMENT)
         page.wait_for(OPENING, 60)
         page.evaluate("document.getElementById('opening').click()")   # a script's click: no user activation
         asked = page.wait_for(DIALOG_OPEN, 30) is not None
@@ -389,6 +394,9 @@ def run(site, native_build):
             answer_dialog(page, 'dialog-yes')
             check(canvas_becomes(page, 800, 600, False) and page.wait_for("tarnwick.frames > 5", 30) is not None,
                   'answered Yes, the intro goes on in an 800 x 600 canvas', 'now %s' % page.evaluate(CANVAS_SIZE))
+            given = page.evaluate("Array.from(Module.FS.readFile('/greeting.txt'))")
+            check(bytes(given or []) == GREETING_BYTES, "#greeting= reaches the program as its UTF-8 bytes",
+                  '%r' % bytes(given or []))
             page.press('Escape', 'Escape', 0x1B)
             page.wait_for(ENDED, 10)
 
