@@ -73,6 +73,7 @@ struct LayerObjects {
     GLint imageSampler;
     GLuint buffer;
     GLuint texture;
+    GLint maxTextureSize;  // pixels; a larger image is not drawn
 };
 
 LayerObjects objects;
@@ -402,6 +403,7 @@ bool PlatGlLayerContextCurrent()
         glUseProgram(objects.imageProgram);
         glUniform1i(objects.imageSampler, 0);
     }
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &objects.maxTextureSize);
     glGenBuffers(1, &objects.buffer);
     glGenTextures(1, &objects.texture);
     if (objects.texture != 0) {
@@ -694,9 +696,11 @@ void PlatGlRasterPos3d(GLdouble x, GLdouble y, GLdouble z)
 
 void PlatGlDrawPixels(GLsizei width, GLsizei height, GLenum format, GLenum type, const void* pixels)
 {
-    // The program draws RGB bytes; other formats are not carried out.
+    // The program draws RGB bytes; other formats are not carried out. An image larger than the context's
+    // largest texture is not drawn (a texture it cannot hold would draw as a black rectangle).
     if (!Ready() || state.inBegin || !state.rasterValid || width <= 0 || height <= 0 || pixels == nullptr ||
-        format != GL_RGB || type != GL_UNSIGNED_BYTE) {
+        format != GL_RGB || type != GL_UNSIGNED_BYTE || width > objects.maxTextureSize ||
+        height > objects.maxTextureSize) {
         return;
     }
     glActiveTexture(GL_TEXTURE0);
