@@ -9,8 +9,8 @@
 const std::vector<SceneFramePlan>& SceneFramePlans()
 {
     static const std::vector<SceneFramePlan> plans = {
-        {800, 600, {1, 21, 37, 160}, false},
-        {640, 480, {200}, true},
+        {800, 600, {1, 21, 37, 330}, false},
+        {640, 480, {400}, true},
     };
     return plans;
 }

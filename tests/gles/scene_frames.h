@@ -15,8 +15,9 @@ struct SceneFramePlan {
     bool probe;  // one more frame of OpenGL calls the scene makes in other combinations (DrawProbe)
 };
 
-// The frames the check compares: the opening frame, the first refills of slots 0 and 1, a later frame, one
-// in the 640 × 480 window of an F1, and the probe frame.
+// The frames the check compares: the opening frame, the first refills of slots 0 and 1 (the text's opening
+// spaces), a frame with the first nine characters of the greeting on the wave (from frame 181 on, one more
+// every 16 frames), one in the 640 × 480 window of an F1, and the probe frame.
 const std::vector<SceneFramePlan>& SceneFramePlans();
 
 // On a cleared frame in the scene's projection, the calls of the scene in combinations the scene itself does
