@@ -9,7 +9,7 @@
 #include <cstdint>
 
 extern "C" {
-// Installs the key, fullscreen and visibility listeners (once) and forgets queued events.
+// Installs the key and fullscreen listeners (once; keys queued meanwhile stay queued across an F1).
 void tw_web_start();
 // Asks the browser for fullscreen and waits for its answer (1: the page is fullscreen). Async.
 int tw_web_enter_fullscreen();

@@ -74,7 +74,6 @@ var LibraryTarnwickWeb = {
 
     tw_web_start__deps: ['$TwWeb'],
     tw_web_start: function() {
-        TwWeb.events = [];
         if (TwWeb.started) {
             return;
         }
