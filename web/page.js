@@ -197,8 +197,8 @@
         let offset = 4 + indexLength;
         const files = [];
         for (const [path, size] of index) {
-            if (offset + size > buffer.byteLength) {
-                throw new Error('the data pack is cut short');
+            if (typeof path !== 'string' || !Number.isInteger(size) || size < 0 || offset + size > buffer.byteLength) {
+                throw new Error('the data pack is damaged');
             }
             files.push([path, new Uint8Array(buffer, offset, size)]);
             offset += size;
