@@ -10,10 +10,12 @@ struct PlatWindowRec;
 struct PlatDeviceContextRec;
 struct PlatGlContextRec;
 struct PlatThreadRec;
+struct PlatOffscreenRec;
 using PlatWindow = PlatWindowRec*;
 using PlatDeviceContext = PlatDeviceContextRec*;
 using PlatGlContext = PlatGlContextRec*;
 using PlatThread = PlatThreadRec*;
+using PlatOffscreen = PlatOffscreenRec*;
 
 // ---- Messages -------------------------------------------------------------------------------------------
 // Message codes and values with their Win32 numbers, so the window procedure reads the same on every system.
@@ -127,6 +129,18 @@ extern PlatMessageBoxFn PlatMessageBox;
 int PlatSystemMessageBox(PlatWindow owner, const char* text, const char* caption, unsigned flags);
 // Writes the text to standard error; a Yes/No question is answered No (the choice that does not go on).
 int PlatMessageBoxToStderr(PlatWindow owner, const char* text, const char* caption, unsigned flags);
+// True where nobody sees the program's standard error (a windowed Win32 program): a command-line error
+// then goes into a box as well.
+bool PlatStandardErrorHidden();
+
+// ---- Drawing without a window -----------------------------------------------------------------------------
+// For recording a video: an OpenGL context with the fixed-function pipeline (as the scene window's) that
+// draws into an off-screen picture of width × height pixels, 8 bits per colour channel, with a depth buffer,
+// needing no window system, display or graphics card. It is made current; glReadPixels reads what was drawn.
+// nullptr when none can be made here, with one line saying why in *reason (a fixed text; reason may be null).
+PlatOffscreen PlatCreateOffscreen(int width, int height, const char** reason);
+// Releases the context and its picture; nothing for nullptr.
+void PlatDestroyOffscreen(PlatOffscreen offscreen);
 
 // ---- Audio device and threads -----------------------------------------------------------------------------
 // The wave output device: one 16-bit stereo PCM stream that plays a single buffer in an endless loop.

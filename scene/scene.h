@@ -16,14 +16,19 @@ void DrawSnowflake(float x, float y, float z, float angle);
 // client memory with glDrawPixels, so a new rendering context (after F1) needs nothing reloaded.
 
 #include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
 
 struct RgbImage;
 
-// The greeting in Windows-1251, NUL-terminated; made at build time from scene/greeting.txt. It starts with
-// 18 spaces and ends with its only '@'.
-extern const char GreetingText[];
+// The greeting in Windows-1251, NUL-terminated: scene/greeting.txt, carried in the program as UTF-8 and
+// converted with ConvertGreeting before main. It starts with 18 spaces and ends with its only '@'.
+extern const char* const GreetingText;
 
-// The text the scroller reads: GreetingText once LoadGreetingAssets has run (main thread).
+// The text the scroller reads: the chosen greeting (ChosenGreetingText) once LoadGreetingAssets has run,
+// nullptr before (main thread).
 extern const char* scrollerText;
 // Byte position in scrollerText of the next character to show (main thread).
 extern int textCursor;
@@ -51,6 +56,51 @@ extern ScrollerSlot ScrollerSlots[ScrollerSlotCount]; // main thread
 extern RgbImage* picture1;
 extern RgbImage* picture2;
 
+// The glyph index (0 .. 254) of one Windows-1251 byte by the character rule: Latin and Cyrillic lower case
+// fold to their capitals; every character without a bitmap of its own, and every byte below 0x20, gives
+// BlankGlyph.
+int GlyphIndexOf(unsigned char c);
+
+// ---- Greetings as UTF-8 text ----------------------------------------------------------------------------
+// One conversion for the built-in greeting and for a greeting of one's own (the intro's --greeting, the
+// browser's #greeting=), so the same file gives the same bytes wherever it comes from.
+
+// Largest UTF-8 greeting accepted, in bytes.
+constexpr size_t MaxGreetingBytes = 64 * 1024;
+// Stored for a character that has no Windows-1251 code and for a '@' inside the text: 0x98, the one byte
+// Windows-1251 leaves unassigned, which the character rule shows as BlankGlyph.
+constexpr unsigned char GreetingBlankByte = 0x98;
+
+enum class GreetingError : int32_t {
+    None = 0,
+    Empty = 1,     // no bytes, or nothing but line breaks and the end mark
+    NotUtf8 = 2,   // a byte sequence that is not UTF-8 (errorLine tells where)
+    TooLarge = 3,  // more than MaxGreetingBytes
+};
+
+struct GreetingConversion {
+    GreetingError error;
+    // The scroller's bytes: Windows-1251, no byte below 0x20, ending with its only '@'. Empty on an error.
+    std::string text;
+    // Every character shown as BlankGlyph (a '@' inside the text among them), each once, in the order they
+    // first appear. Empty on an error.
+    std::vector<char32_t> blanked;
+    // The line (from 1) holding the first byte that is not UTF-8; 0 otherwise.
+    int32_t errorLine;
+};
+
+// Converts UTF-8 text to the scroller's bytes. Line breaks (LF or CR LF) become spaces and the last one is
+// dropped; a byte-order mark at the start is skipped. Latin and the Russian alphabet keep their letters;
+// other characters with a Windows-1251 code keep it, the rest (control characters, emoji...) become
+// GreetingBlankByte. A '@' at the very end is the text's end mark; a '@' elsewhere becomes
+// GreetingBlankByte; a text without the mark gets one.
+GreetingConversion ConvertGreeting(const unsigned char* bytes, size_t size);
+// Makes a converted greeting (ConvertGreeting's text) the one LoadGreetingAssets gives the scroller; an empty
+// text goes back to GreetingText (main thread, before LoadGreetingAssets).
+void SetGreetingText(const std::string& text);
+// The greeting LoadGreetingAssets gives the scroller: the one set with SetGreetingText, else GreetingText.
+const char* ChosenGreetingText();
+
 // Start-up step 1: loads both pictures and every glyph of the table (each failure shows the loader's one
 // message and leaves its entry empty), then fills the eight slots from the first eight characters.
 void LoadGreetingAssets();
@@ -63,5 +113,6 @@ void StepScroller();
 void DrawGreetingLayer();
 // StepScroller then DrawGreetingLayer: what DrawScene does after advancing the tree.
 void DrawGreeting();
-// Puts the slots, the cursor and the text back to their start values (for a second run in one process).
+// Puts the slots, the cursor and the text back to their start values, the built-in greeting among them (for
+// a second run in one process).
 void ResetScrollerState();

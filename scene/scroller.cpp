@@ -7,7 +7,8 @@
 
 #include <cmath>
 
-const char* scrollerText = GreetingText;
+// Set by LoadGreetingAssets: GreetingText is itself made before main, in another file.
+const char* scrollerText = nullptr;
 int textCursor = 0;
 RgbImage* GlyphTable[GlyphTableSize] = {};
 RgbImage* picture1 = nullptr;
@@ -40,9 +41,7 @@ static bool IsBlankIndex(int index)
     }
 }
 
-// The fixed character rule: Latin and Windows-1251 Cyrillic lower case fold to their capitals; every
-// character without a bitmap of its own gives BlankGlyph.
-static int GlyphIndexOf(unsigned char c)
+int GlyphIndexOf(unsigned char c)
 {
     int index;
     if (c < 0x20) {
@@ -86,7 +85,7 @@ static void ReplaceImage(RgbImage*& slot, const char* path)
 
 void LoadGreetingAssets()
 {
-    scrollerText = GreetingText;
+    scrollerText = ChosenGreetingText();
     textCursor = 0;
     ReplaceImage(picture1, "data/l1.bmp");
     ReplaceImage(picture2, "data/l2.bmp");
@@ -163,6 +162,7 @@ void ResetScrollerState()
     for (int i = 0; i < ScrollerSlotCount; i++) {
         ScrollerSlots[i] = InitialSlots[i];
     }
+    SetGreetingText("");
     scrollerText = GreetingText;
     textCursor = 0;
 }

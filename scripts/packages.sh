@@ -1,12 +1,12 @@
 # The Debian packages the project needs, sourced by run.sh and test.sh.
 # To build and run the intro (xfonts-base: the X core fonts that SDL's message boxes draw their text with;
-# without them no box can be shown and its text goes to standard error instead). OpenGL ES 2.0 and EGL
-# (Mesa's) are for the fixed-function layer the browser build draws through, which the native build compiles
-# and checks against real OpenGL.
+# without them no box can be shown and its text goes to standard error instead; EGL and FFmpeg's libraries
+# for recording it as a video; OpenGL ES 2.0 for the fixed-function layer the browser build draws through,
+# which the native build compiles and checks against real OpenGL).
 RUN_PACKAGES=(build-essential cmake pkg-config libsdl2-dev libgl1-mesa-dev libglu1-mesa-dev libgl1-mesa-dri
-              libgles-dev libegl-dev libegl-mesa0
               libfreetype-dev fonts-dejavu-core libsndfile1-dev libcli11-dev googletest libgtest-dev
-              libbenchmark-dev xfonts-base)
+              libbenchmark-dev xfonts-base libegl-dev libegl-mesa0 libavformat-dev libavcodec-dev
+              libswscale-dev libswresample-dev libavutil-dev libgles-dev)
 # To run the whole suite: a display server and its tools (xwd for window dumps), and clang with its fuzzer
 # runtime.
 TEST_PACKAGES=(xvfb xauth x11-utils x11-apps xdotool python3 clang libclang-rt-14-dev)

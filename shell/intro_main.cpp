@@ -12,6 +12,7 @@ void ResetShellState()
     for (bool& key : KeyDown) {
         key = false;
     }
+    introSongPath = "data/glimrook.xm";
 }
 
 int IntroMain()

@@ -1,6 +1,6 @@
 #include "shell/shell.h"
 
-int main()
+int main(int argc, char** argv)
 {
-    return IntroMain();
+    return IntroEntry(argc, argv);
 }

@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-static const char* const SongPath = "data/glimrook.xm";
+std::string introSongPath = "data/glimrook.xm";
 
 // The song loaded by StartMusic, held for the whole run (main thread).
 static Song* introSong = nullptr;
@@ -23,7 +23,7 @@ bool StartMusic()
         std::fflush(stdout);
         return false;
     }
-    introSong = ModLoadSong(SongPath, nullptr);
+    introSong = ModLoadSong(introSongPath.c_str(), nullptr);
     if (introSong == nullptr) {
         std::fputs("Error loading song\n", stdout);
         std::fflush(stdout);

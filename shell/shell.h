@@ -5,6 +5,7 @@
 #include "platform/platform.h"
 
 #include <cstdint>
+#include <string>
 
 // Window state kept by the window layer and read by the frame loop (main thread only).
 extern bool isActive;       // false while the window is minimised
@@ -25,10 +26,34 @@ bool InitSceneState();
 intptr_t SceneWindowProc(PlatWindow window, uint32_t message, uintptr_t wParam, intptr_t lParam);
 
 // The intro's music: register the file callbacks (before the window opens); open the audio output, load
-// "data/glimrook.xm" and play it (false after writing one line to standard output); stop, free and close.
+// introSongPath and play it (false after writing one line to standard output); stop, free and close.
+// The song the intro plays: "data/glimrook.xm", or the one named with --song (main thread).
+extern std::string introSongPath;
 void PrepareMusic();
 bool StartMusic();
 void StopMusic();
+
+// The process entry on every system: reads the command line (CLI11), takes a greeting and a song of one's
+// own, then runs the intro (IntroMain) or records it (RecordIntro). Without options it is IntroMain alone.
+// Exit codes: IntroMain's or RecordIntro's; 1 for a greeting file that cannot be used; 2 for bad usage.
+// Errors go to standard error, and into an "ERROR" box where standard error is not seen.
+int IntroEntry(int argc, char** argv);
+
+// What --record asks for.
+struct RecordOptions {
+    std::string path;       // the video file: .mp4 (H.264 + AAC) or .webm (VP9 + Opus)
+    int32_t fps = 60;       // pictures per second, 1..120; one animation step each
+    int32_t width = 800;    // pixels, even, 160..3840
+    int32_t height = 600;   // pixels, even, 120..2160
+    double seconds = 0.0;   // length; 0: the song's first pass and a one-second fade
+    bool quiet = false;     // no progress bar
+};
+// Draws the intro without a window and writes it with its song into a video file, which appears only when
+// complete. Exit codes: 0 written; 1 the song, the drawing or the file failed (one line on standard error, no
+// file); 2 where recording is not built.
+int RecordIntro(const RecordOptions& options);
+// One error line: "tarnwick: TEXT" on standard error, and an "ERROR" box where standard error is not seen.
+void ReportError(const std::string& text);
 
 // The whole program: start-up, frame loop, shutdown. Returns the process exit code: 0 after a normal quit,
 // 1 when start-up or a fullscreen toggle failed.

@@ -160,3 +160,21 @@ int32_t SndRenderBlock(int16_t* out);
 // Ends the render, releases its mix block and puts back the timing values, the voices and the tracks as they
 // were before SndRenderStart; harmless when none runs.
 void SndRenderStop();
+
+// ---- The song's first pass ----------------------------------------------------------------------------------
+//
+// Where a render first comes back to an order position it has already played: the wrap to the restart
+// position or a backward jump. Counted in output frames from the render's start (main thread).
+
+// Makes the song's onTick follow its order positions (ModUpdateTick plus the bookkeeping) and clears what
+// was seen. Call before SndRenderStart; the watch counts from the render's first frame.
+void SndWatchFirstPass(Song* song);
+// The output frame at which the watched song came back to a played order position; -1 not yet.
+int64_t SndFirstPassFrames();
+// The order position it came back to (valid once SndFirstPassFrames is not -1).
+int32_t SndFirstPassOrder();
+// Renders the song from its start, without keeping the sound, until its first pass ends, and puts onTick
+// back to ModUpdateTick. The pass's length in frames; -1 when it is longer than maxFrames or the render
+// cannot start. The song's playback fields are left where the measurement stopped: start it again (or load
+// it again) before playing.
+int64_t SndMeasureFirstPass(Song* song, int32_t rate, int64_t maxFrames);

@@ -224,3 +224,21 @@ int PlatSystemMessageBox(PlatWindow owner, const char* text, const char* caption
     fakePlatform.boxAnswers.pop_front();
     return answer;
 }
+
+bool PlatStandardErrorHidden()
+{
+    return fakePlatform.standardErrorHidden;
+}
+
+PlatOffscreen PlatCreateOffscreen(int width, int height, const char** reason)
+{
+    fakePlatform.calls.push_back("CreateOffscreen " + std::to_string(width) + "x" + std::to_string(height));
+    if (reason != nullptr) {
+        *reason = "no drawing without a window in the test stand-in";
+    }
+    return nullptr;
+}
+
+void PlatDestroyOffscreen(PlatOffscreen)
+{
+}

@@ -38,6 +38,8 @@ struct FakePlatformState {
     PlatWindow openWindow = nullptr;
     int windowsCreated = 0;
     int swaps = 0;
+    // What PlatStandardErrorHidden answers (true: as a windowed Win32 program).
+    bool standardErrorHidden = false;
 };
 
 extern FakePlatformState fakePlatform;

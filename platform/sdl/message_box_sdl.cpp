@@ -35,3 +35,8 @@ int PlatSystemMessageBox(PlatWindow owner, const char* text, const char* caption
     }
     return hit;
 }
+
+bool PlatStandardErrorHidden()
+{
+    return false;
+}

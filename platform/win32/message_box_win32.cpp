@@ -15,3 +15,9 @@ int PlatSystemMessageBox(PlatWindow owner, const char* text, const char* caption
     }
     return answer;
 }
+
+// The intro is linked as a windowed program: its standard error goes nowhere a user looks.
+bool PlatStandardErrorHidden()
+{
+    return true;
+}

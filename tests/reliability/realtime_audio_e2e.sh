@@ -32,8 +32,7 @@ fail() {
     exit 1
 }
 
-# Keys are held 0.4 s: the frame loop takes one message per pass and looks at the keys only in a pass
-# without one, so a short tap can go unseen while a slow frame is drawn. (Less than the key repeat delay.)
+# Keys are held 0.4 s: a slow frame under a busy Xvfb can take longer than the usual hold.
 PRESS_SECONDS=0.4
 
 start_xvfb 800x600x16

@@ -5,7 +5,7 @@
 #   log                  the program's output: answer_box looks there for a box shown as text instead
 #   WAIT_WINDOW_TENTHS   how long wait_window waits, in tenths of a second (default 150)
 #   WAIT_EXIT_TENTHS     how long wait_exit waits (default 150)
-#   PRESS_SECONDS        how long press holds a key down (default 0.1)
+#   PRESS_SECONDS        how long press holds a key down (default 0.3)
 
 xvfb_pid=""
 intro_pid=""
@@ -90,9 +90,11 @@ dump_window() {
     [ -n "$id" ] && xwd -silent -id "$id" >"$2"
 }
 
-# Holds a key down for PRESS_SECONDS: a bare tap can fall between two polls of the message queue.
+# Holds a key down for PRESS_SECONDS, as a person does: the intro looks at its keys only in a pass without a
+# message, so a bare tap's key-up can be taken before it looked while a slow frame is drawn. (Shorter than
+# the X server's key repeat delay.)
 press() {
-    xdotool keydown "$1"; sleep "${PRESS_SECONDS:-0.1}"; xdotool keyup "$1"
+    xdotool keydown "$1"; sleep "${PRESS_SECONDS:-0.3}"; xdotool keyup "$1"
 }
 
 # Waits for the program under test to end and sets `code` to its exit code.

@@ -7,11 +7,11 @@
 // By default the render stops where the song first comes back to an order position it has already played
 // (the wrap to the restart position or a backward jump); --seconds renders a fixed length. Exit codes: 0 done,
 // 1 the song does not load or the output cannot be written, 2 bad usage.
+#include "cli/cli.h"
 #include "music/music.h"
 #include "platform/platform.h"
 #include "sound/sound.h"
 
-#include <CLI/CLI.hpp>
 #include <sndfile.h>
 #include <unistd.h>
 
@@ -29,39 +29,6 @@ constexpr int ExitUsage = 2;
 // Longest render without --seconds: a song that never comes back to an order position (it always does,
 // since play never ends) cannot run forever.
 constexpr double MaxDefaultSeconds = 3600.0;
-constexpr double MaxSeconds = 24.0 * 3600.0;
-
-// Where the song stands, followed on every tick through the song's onTick (main thread only here).
-struct SongWatch {
-    bool visited[256];       // order positions whose rows have started
-    int32_t lastOrderPos;    // order position entered last; -1 before the first row
-    int64_t nextTickFrame;   // output frame at which the next tick comes
-    int64_t loopFrame;       // frame at which the song came back to a played order position; -1 not yet
-    int32_t loopOrderPos;    // the order position it came back to
-};
-
-SongWatch watch;
-
-// The song's tick, as the intro runs it, plus the bookkeeping of where the render may stop.
-void WatchedTick(Song* song)
-{
-    int64_t tickFrame = watch.nextTickFrame;
-    // A row start that takes a pending order position (or the very first) enters an order position, also
-    // when it is the one just played (a pattern that repeats itself as the restart position).
-    bool entering = song->tick == 0 && (song->nextOrderPos >= 0 || watch.lastOrderPos < 0);
-    ModUpdateTick(song);
-    if (entering && watch.loopFrame < 0) {
-        int32_t pos = song->orderPos & 255;
-        if (watch.visited[pos]) {
-            watch.loopFrame = tickFrame;
-            watch.loopOrderPos = pos;
-        }
-        watch.visited[pos] = true;
-        watch.lastOrderPos = pos;
-    }
-    // The mixer runs at least one frame per tick, whatever the tempo.
-    watch.nextTickFrame += song->samplesPerTick < 1 ? 1 : song->samplesPerTick;
-}
 
 // libsndfile cannot write a WAV to a pipe (it seeks back to fill in the sizes): standard output is
 // rendered into memory through its virtual I/O and copied out at the end.
@@ -209,15 +176,6 @@ bool CloseOutput(Output* output, const std::string& path)
     return ok;
 }
 
-std::string FormatDuration(int64_t frames, int32_t rate)
-{
-    int64_t ms = frames * 1000 / rate;
-    char text[48];
-    std::snprintf(text, sizeof text, "%lld:%02lld.%03lld", static_cast<long long>(ms / 60000),
-                  static_cast<long long>(ms / 1000 % 60), static_cast<long long>(ms % 1000));
-    return text;
-}
-
 void PrintInfo(const Song* song, const std::string& path)
 {
     int32_t samples = 0;
@@ -237,31 +195,12 @@ void PrintInfo(const Song* song, const std::string& path)
 
 void PrintLength(int32_t rate)
 {
-    if (watch.loopFrame >= 0) {
-        std::printf("Length:          %s (then order %d again)\n", FormatDuration(watch.loopFrame, rate).c_str(),
-                    watch.loopOrderPos);
+    if (SndFirstPassFrames() >= 0) {
+        std::printf("Length:          %s (then order %d again)\n",
+                    FormatDuration(SndFirstPassFrames(), rate).c_str(), SndFirstPassOrder());
     } else {
         std::printf("Length:          longer than the render\n");
     }
-}
-
-// A bar when the total is known, else the time rendered so far; on standard error, redrawn in place.
-void ShowProgress(int64_t frames, int64_t total, int32_t rate, const Song* song)
-{
-    if (total > 0) {
-        int filled = static_cast<int>(frames * 40 / total);
-        char bar[41];
-        for (int k = 0; k < 40; k++) {
-            bar[k] = k < filled ? '#' : '.';
-        }
-        bar[40] = '\0';
-        std::fprintf(stderr, "\r[%s] %3d%%  %s", bar, static_cast<int>(frames * 100 / total),
-                     FormatDuration(frames, rate).c_str());
-    } else {
-        std::fprintf(stderr, "\rrendering  order %3d/%d  %s", song->orderPos, song->orderCount,
-                     FormatDuration(frames, rate).c_str());
-    }
-    std::fflush(stderr);
 }
 
 struct Options {
@@ -295,10 +234,7 @@ int Render(const Options& options)
         return ExitLoadFailed;
     }
 
-    watch = SongWatch{};
-    watch.lastOrderPos = -1;
-    watch.loopFrame = -1;
-    song->onTick = WatchedTick;
+    SndWatchFirstPass(song);
 
     int64_t fixedFrames = options.seconds > 0.0 ? std::llround(options.seconds * options.rate) : -1;
     int64_t ceilingFrames = static_cast<int64_t>(MaxDefaultSeconds * options.rate);
@@ -313,7 +249,8 @@ int Render(const Options& options)
     int64_t blockFrames = 0;   // frames in the current block (0 before the first)
     while (ok) {
         // The stop may become known while a block is mixed; it never lies before the frames written.
-        int64_t limit = fixedFrames >= 0 ? fixedFrames : (watch.loopFrame >= 0 ? watch.loopFrame : ceilingFrames);
+        int64_t loopFrame = SndFirstPassFrames();
+        int64_t limit = fixedFrames >= 0 ? fixedFrames : (loopFrame >= 0 ? loopFrame : ceilingFrames);
         if (written >= limit) {
             break;
         }
@@ -332,11 +269,11 @@ int Render(const Options& options)
         blockAt += count;
         written += count;
         if (progress && (written / BlockFrames) % 25 == 0) {
-            ShowProgress(written, fixedFrames, options.rate, song);
+            ShowRenderProgress(written, fixedFrames, options.rate, song->orderPos, song->orderCount);
         }
     }
     if (progress) {
-        ShowProgress(written, fixedFrames, options.rate, song);
+        ShowRenderProgress(written, fixedFrames, options.rate, song->orderPos, song->orderCount);
         std::fprintf(stderr, "\n");
     }
 
@@ -351,7 +288,7 @@ int Render(const Options& options)
     if (!ok) {
         return ExitLoadFailed;
     }
-    if (fixedFrames < 0 && watch.loopFrame < 0) {
+    if (fixedFrames < 0 && SndFirstPassFrames() < 0) {
         std::fprintf(stderr, "xmrender: the song did not come back to a played order position within %.0f s; "
                              "stopped there\n", MaxDefaultSeconds);
     }
@@ -369,8 +306,7 @@ int main(int argc, char** argv)
                                               "standard output");
     app.add_option("--rate", options.rate, "output rate in Hz")
         ->check(CLI::Range(MinOutputRate, MaxOutputRate));
-    app.add_option("--seconds", options.seconds, "render this many seconds instead of up to the song's loop")
-        ->check(CLI::Range(0.001, MaxSeconds));
+    AddSecondsOption(app, options.seconds, "render this many seconds instead of up to the song's loop");
     app.add_flag("--info", options.info, "print the song's channels, orders, patterns, instruments, samples, "
                                          "frequency table, speed, BPM and length");
     app.add_flag("-q,--quiet", options.quiet, "no progress bar");

@@ -1,0 +1,181 @@
+// The intro's command line: without options the intro as it always was; --greeting and --song make it one's
+// own; --record writes it into a video file instead of showing it.
+#include "shell/shell.h"
+
+#include "cli/cli.h"
+#include "scene/scene.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr int ExitFailed = 1;
+constexpr int ExitUsage = 2;
+constexpr int MinWidth = 160;
+constexpr int MaxWidth = 3840;
+constexpr int MinHeight = 120;
+constexpr int MaxHeight = 2160;
+
+// "WxH" into its two numbers when both are even and in range; else why not.
+std::string ParseSize(const std::string& text, int32_t* width, int32_t* height)
+{
+    int w = 0;
+    int h = 0;
+    char tail = 0;
+    if (std::sscanf(text.c_str(), "%dx%d%c", &w, &h, &tail) != 2) {
+        return "the size is WIDTHxHEIGHT, e.g. 800x600";
+    }
+    if (w < MinWidth || w > MaxWidth || h < MinHeight || h > MaxHeight || w % 2 != 0 || h % 2 != 0) {
+        return "both sides even, " + std::to_string(MinWidth) + " to " + std::to_string(MaxWidth) + " wide and " +
+               std::to_string(MinHeight) + " to " + std::to_string(MaxHeight) + " high";
+    }
+    if (width != nullptr) {
+        *width = w;
+        *height = h;
+    }
+    return "";
+}
+
+// A character as "U+1F384 🎄" (the code alone for a control character).
+std::string Describe(char32_t c)
+{
+    char code[16];
+    std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
+    std::string text = code;
+    if (c < 0x20 || (c >= 0x7F && c < 0xA0)) {
+        return text;
+    }
+    std::string utf8;
+    if (c < 0x80) {
+        utf8 += static_cast<char>(c);
+    } else if (c < 0x800) {
+        utf8 += static_cast<char>(0xC0 | (c >> 6));
+        utf8 += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        utf8 += static_cast<char>(0xE0 | (c >> 12));
+        utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        utf8 += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        utf8 += static_cast<char>(0xF0 | (c >> 18));
+        utf8 += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        utf8 += static_cast<char>(0x80 | (c & 0x3F));
+    }
+    return text + " " + utf8;
+}
+
+// Reads and converts a greeting file into the scroller; false after reporting why it cannot be used.
+bool TakeGreeting(const std::string& path)
+{
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        ReportError("cannot read the greeting " + path + ": " + std::strerror(errno));
+        return false;
+    }
+    // One byte past the limit is enough to tell a file that is too large.
+    std::vector<unsigned char> bytes(MaxGreetingBytes + 1);
+    size_t size = std::fread(bytes.data(), 1, bytes.size(), file);
+    bool readError = std::ferror(file) != 0;
+    int readErrno = errno;
+    std::fclose(file);
+    if (readError) {
+        ReportError("cannot read the greeting " + path + ": " + std::strerror(readErrno));
+        return false;
+    }
+    GreetingConversion converted = ConvertGreeting(bytes.data(), size);
+    switch (converted.error) {
+    case GreetingError::None:
+        break;
+    case GreetingError::Empty:
+        ReportError("the greeting " + path + " is empty");
+        return false;
+    case GreetingError::NotUtf8:
+        ReportError("the greeting " + path + " is not UTF-8 text (line " + std::to_string(converted.errorLine) +
+                    ")");
+        return false;
+    case GreetingError::TooLarge:
+        ReportError("the greeting " + path + " is larger than 64 KB");
+        return false;
+    }
+    if (!converted.blanked.empty()) {
+        std::string list;
+        for (char32_t c : converted.blanked) {
+            list += (list.empty() ? "" : ", ") + Describe(c);
+        }
+        std::string text = "the greeting " + path + " has characters without a glyph, shown as blanks: " + list;
+        std::fprintf(stderr, "tarnwick: warning: %s\n", text.c_str());
+        if (PlatStandardErrorHidden()) {
+            PlatMessageBox(nullptr, text.c_str(), "Tarnwick Rare", PLAT_MB_OK | PLAT_MB_ICONINFORMATION);
+        }
+    }
+    SetGreetingText(converted.text);
+    return true;
+}
+
+} // namespace
+
+void ReportError(const std::string& text)
+{
+    std::fprintf(stderr, "tarnwick: %s\n", text.c_str());
+    std::fflush(stderr);
+    if (PlatStandardErrorHidden()) {
+        PlatMessageBox(nullptr, text.c_str(), "ERROR", PLAT_MB_OK | PLAT_MB_ICONEXCLAMATION);
+    }
+}
+
+int IntroEntry(int argc, char** argv)
+{
+    RecordOptions record;
+    std::string greetingPath;
+    std::string songPath;
+    std::string sizeText;
+
+    CLI::App app{"Tarnwick Rare, a New Year greeting. Without options it shows the intro; Esc quits, F1 "
+                 "switches between fullscreen and a window."};
+    app.add_option("--greeting", greetingPath, "show this UTF-8 text instead of the built-in greeting (at most "
+                                               "64 KB; '@' marks its end)");
+    app.add_option("--song", songPath, "play this XM module instead of data/glimrook.xm");
+    CLI::Option* recordOption = app.add_option("--record", record.path, "write the intro into this video file "
+                                                                        "(.mp4: H.264 + AAC, .webm: VP9 + Opus) "
+                                                                        "instead of showing it");
+    app.add_option("--fps", record.fps, "pictures per second of the video, one animation step each (default 60)")
+        ->check(CLI::Range(1, 120))
+        ->needs(recordOption);
+    app.add_option("--size", sizeText, "picture size of the video, WIDTHxHEIGHT (default 800x600)")
+        ->check(CLI::Validator([](std::string& text) { return ParseSize(text, nullptr, nullptr); }, "WxH"))
+        ->needs(recordOption);
+    AddSecondsOption(app, record.seconds, "length of the video instead of the song's first pass and a fade")
+        ->needs(recordOption);
+    app.add_flag("-q,--quiet", record.quiet, "no progress bar while recording")->needs(recordOption);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        if (PlatStandardErrorHidden()) {
+            PlatMessageBox(nullptr, app.help().c_str(), "Tarnwick Rare", PLAT_MB_OK | PLAT_MB_ICONINFORMATION);
+        }
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        app.exit(e);
+        if (PlatStandardErrorHidden()) {
+            std::string text = std::string(e.what()) + "\nRun with --help for more information.";
+            PlatMessageBox(nullptr, text.c_str(), "ERROR", PLAT_MB_OK | PLAT_MB_ICONEXCLAMATION);
+        }
+        return ExitUsage;
+    }
+    if (!sizeText.empty()) {
+        ParseSize(sizeText, &record.width, &record.height);
+    }
+    if (!songPath.empty()) {
+        introSongPath = songPath;
+    }
+    if (!greetingPath.empty() && !TakeGreeting(greetingPath)) {
+        return ExitFailed;
+    }
+    if (recordOption->count() > 0) {
+        return RecordIntro(record);
+    }
+    return IntroMain();
+}

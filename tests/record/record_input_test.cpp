@@ -1,0 +1,232 @@
+// `tarnwick --record`, --greeting and --song on bad input: each gives its message and exit code and leaves
+// no file; an interrupted or failing recording removes its temporary file. And one's own greeting and song
+// in a short recording.
+#include "record_test_support.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+namespace {
+
+using namespace recordtest;
+
+class RecordInputTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        directory = fs::temp_directory_path() /
+                    ("tarnwick-record-input-" + std::to_string(getpid()) + "-" +
+                     testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(directory);
+    }
+    void TearDown() override { fs::remove_all(directory); }
+
+    std::string PathOf(const std::string& name) const { return (directory / name).string(); }
+    void Write(const std::string& name, const std::string& bytes) const
+    {
+        std::ofstream(directory / name, std::ios::binary) << bytes;
+    }
+    RunResult Run(const std::string& arguments) const { return RunIntro(arguments, scratch()); }
+    // Standard output and error are captured outside the directory under test.
+    fs::path scratch() const
+    {
+        fs::path s = directory.string() + ".out";
+        fs::create_directories(s);
+        return s;
+    }
+
+    fs::path directory;
+};
+
+TEST_F(RecordInputTest, BadUsageExitsTwoWithTheUsageLineAndWritesNothing)
+{
+    const std::string out = "'" + PathOf("out.mp4") + "'";
+    const char* const cases[] = {
+        "--no-such-option",
+        "--record out.mp4 --fps 0",
+        "--record out.mp4 --fps 121",
+        "--record out.mp4 --fps sixty",
+        "--record out.mp4 --size 801x600",
+        "--record out.mp4 --size 800x601",
+        "--record out.mp4 --size 158x600",
+        "--record out.mp4 --size 3842x600",
+        "--record out.mp4 --size 800",
+        "--record out.mp4 --seconds 0",
+        "--record out.mp4 --seconds -3",
+        "--fps 30",
+        "--seconds 2",
+        "--size 640x480",
+    };
+    for (const char* arguments : cases) {
+        std::string line = std::string(arguments);
+        size_t at = line.find("out.mp4");
+        if (at != std::string::npos) {
+            line.replace(at, 7, out);
+        }
+        RunResult run = Run(line);
+        EXPECT_EQ(run.exitCode, 2) << arguments;
+        EXPECT_NE(run.err.find("Run with --help for more information."), std::string::npos) << arguments;
+    }
+    RunResult avi = Run("--record '" + PathOf("out.avi") + "' --seconds 1");
+    EXPECT_EQ(avi.exitCode, 2);
+    EXPECT_NE(avi.err.find("the name must end in .mp4 or .webm"), std::string::npos) << avi.err;
+    EXPECT_TRUE(FilesIn(directory).empty());
+
+    RunResult help = Run("--help");
+    EXPECT_EQ(help.exitCode, 0);
+    for (const char* option : {"--record", "--fps", "--size", "--seconds", "--quiet", "--greeting", "--song"}) {
+        EXPECT_NE(help.out.find(option), std::string::npos) << option;
+    }
+}
+
+TEST_F(RecordInputTest, AnUnwritablePlaceOrAFullDiskGivesOneLineExitOneAndNoFile)
+{
+    RunResult missing = Run("--record '" + PathOf("no/such/folder/out.mp4") + "' --seconds 0.5 -q");
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_EQ(missing.err, "tarnwick: " + PathOf("no/such/folder/out.mp4") +
+                               ": cannot write: No such file or directory\n");
+
+    // A file size limit stands in for a full disk: writes past 64 KB fail (SIGXFSZ ignored, so they
+    // return an error as on a full disk instead of ending the program).
+    std::string command = "--record '" + PathOf("full.mp4") + "' --seconds 5 -q";
+    fs::path out = scratch() / "err.txt";
+    std::string shell = "cd '" TARNWICK_SOURCE_DIR "' && env -u DISPLAY bash -c \"trap '' XFSZ; ulimit -f 64; "
+                        "exec timeout 120 '" TARNWICK_PATH "' " + command + "\" 2> '" + out.string() + "'";
+    int status = std::system(shell.c_str());
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    std::string err = ReadFile(out);
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_EQ(err.rfind("tarnwick: " + PathOf("full.mp4") + ": ", 0), 0u) << err;
+    EXPECT_TRUE(FilesIn(directory).empty());
+}
+
+TEST_F(RecordInputTest, AnExistingFileIsReplacedOnlyWhenTheNewOneIsComplete)
+{
+    Write("out.mp4", "an older file");
+    RunResult run = Run("--record '" + PathOf("out.mp4") + "' --seconds 0.5 -q --fps 30 --size 320x240");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    Decoded d = DecodeFile(PathOf("out.mp4"));
+    ASSERT_TRUE(d.opened);
+    EXPECT_EQ(d.width, 320);
+    EXPECT_EQ(d.height, 240);
+    EXPECT_EQ(d.frameCount, 15);
+    EXPECT_EQ(FilesIn(directory), std::vector<std::string>{"out.mp4"});
+
+    // A failed recording leaves the older file as it was.
+    RunResult failed = Run("--record '" + PathOf("out.mp4") + "' --song '" + PathOf("missing.xm") + "' -q");
+    EXPECT_EQ(failed.exitCode, 1);
+    EXPECT_EQ(FilesIn(directory), std::vector<std::string>{"out.mp4"});
+    EXPECT_NE(ReadFile(directory / "out.mp4"), "an older file");
+}
+
+TEST_F(RecordInputTest, WebmNameGivesVp9AndOpus)
+{
+    RunResult run = Run("--record '" + PathOf("out.webm") + "' --seconds 0.5 -q --size 320x240");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    Decoded d = DecodeFile(PathOf("out.webm"));
+    ASSERT_TRUE(d.opened);
+    EXPECT_EQ(d.videoCodec, AV_CODEC_ID_VP9);
+    EXPECT_EQ(d.audioCodec, AV_CODEC_ID_OPUS);
+    EXPECT_EQ(d.frameCount, 30);
+    EXPECT_EQ(d.channels, 2);
+}
+
+TEST_F(RecordInputTest, SigintOrSigtermRemovesTheTemporaryFile)
+{
+    for (int signalNumber : {SIGTERM, SIGINT}) {
+        std::string command = "cd '" TARNWICK_SOURCE_DIR "' && exec env -u DISPLAY '" TARNWICK_PATH
+                              "' --record '" + PathOf("long.mp4") + "' --seconds 600 -q 2>/dev/null";
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            // A process group of its own, so the signal reaches the intro and nothing of the test.
+            setpgid(0, 0);
+            execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        // Wait (up to 60 s on a busy machine) until the temporary file has grown, i.e. encoding runs.
+        bool writing = false;
+        for (int i = 0; i < 600 && !writing; i++) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            for (const std::string& name : FilesIn(directory)) {
+                writing = writing || (name.find(".part") != std::string::npos &&
+                                      fs::file_size(directory / name) > 1000);
+            }
+        }
+        EXPECT_TRUE(writing) << "the recording never started writing";
+        kill(child, signalNumber);
+        int status = 0;
+        waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFSIGNALED(status)) << "signal " << signalNumber;
+        EXPECT_EQ(WIFSIGNALED(status) ? WTERMSIG(status) : 0, signalNumber);
+        EXPECT_TRUE(FilesIn(directory).empty()) << "signal " << signalNumber;
+    }
+}
+
+TEST_F(RecordInputTest, BadGreetingFilesGiveTheirMessagesAndExitOne)
+{
+    Write("empty.txt", "");
+    Write("breaks.txt", "\r\n");
+    Write("latin1.txt", "Gr\xFC\xDF" "e\n");
+    Write("second.txt", "fine\n\xC3(\n");
+    Write("large.txt", std::string(64 * 1024 + 1, 'a'));
+    Write("limit.txt", std::string(64 * 1024, 'a'));
+    struct Case {
+        std::string file;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"missing.txt", "cannot read the greeting " + PathOf("missing.txt") + ": No such file or directory"},
+        {"empty.txt", "the greeting " + PathOf("empty.txt") + " is empty"},
+        {"breaks.txt", "the greeting " + PathOf("breaks.txt") + " is empty"},
+        {"latin1.txt", "the greeting " + PathOf("latin1.txt") + " is not UTF-8 text (line 1)"},
+        {"second.txt", "the greeting " + PathOf("second.txt") + " is not UTF-8 text (line 2)"},
+        {"large.txt", "the greeting " + PathOf("large.txt") + " is larger than 64 KB"},
+    };
+    for (const Case& c : cases) {
+        for (const std::string& mode : {std::string("--record '") + PathOf("out.mp4") + "' -q", std::string()}) {
+            RunResult run = Run("--greeting '" + PathOf(c.file) + "' " + mode);
+            EXPECT_EQ(run.exitCode, 1) << c.file << " " << mode;
+            EXPECT_EQ(run.err, "tarnwick: " + c.message + "\n") << mode;
+        }
+    }
+    EXPECT_FALSE(fs::exists(directory / "out.mp4"));
+    // Exactly 64 KB is accepted.
+    RunResult limit = Run("--greeting '" + PathOf("limit.txt") + "' --record '" + PathOf("out.mp4") +
+                          "' --seconds 0.1 -q --size 160x120");
+    EXPECT_EQ(limit.exitCode, 0) << limit.err;
+}
+
+TEST_F(RecordInputTest, OwnGreetingWarnsOnceAndATestModulePlaysInARecording)
+{
+    // Latin, Cyrillic, an '@' inside and an emoji (twice): one warning listing the two.
+    Write("greeting.txt", "Hello @ \xD0\x9C\xD0\xB8\xD1\x80 \xF0\x9F\x8E\x84 \xF0\x9F\x8E\x84!\n");
+    const std::string song = TARNWICK_SOURCE_DIR "/fuzz/corpus/play/small_song.xm";
+    RunResult run = Run("--greeting '" + PathOf("greeting.txt") + "' --song '" + song + "' --record '" +
+                        PathOf("own.mp4") + "' --seconds 1 -q --size 320x240");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err, "tarnwick: warning: the greeting " + PathOf("greeting.txt") +
+                           " has characters without a glyph, shown as blanks: U+0040 @, U+1F384 \xF0\x9F\x8E\x84\n");
+
+    Decoded d = DecodeFile(PathOf("own.mp4"));
+    ASSERT_TRUE(d.opened);
+    std::vector<int16_t> render = RenderSong(song, 44100);
+    ASSERT_GT(Peak(render), 1000.0) << "the test module must be audible";
+    Alignment alignment = Align(d, render, 2048);
+    EXPECT_GE(alignment.correlation, 0.99);
+    EXPECT_LE(std::abs(alignment.lag), 735);
+
+    // A module the loader refuses: the intro's own line, exit 1, no file.
+    Write("broken.xm", "Extended Module: but nothing more");
+    RunResult refused = Run("--song '" + PathOf("broken.xm") + "' --record '" + PathOf("bad.mp4") + "' -q");
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_EQ(refused.out, "Error loading song\n");
+    EXPECT_FALSE(fs::exists(directory / "bad.mp4"));
+}
+
+} // namespace
