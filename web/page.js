@@ -137,7 +137,9 @@
 
     // ---- Start-up --------------------------------------------------------------------------------------------
 
-    const GreetingPath = '/greeting.txt';
+    // The file the fragment's greeting is handed over in; the intro's messages about a greeting name it, so
+    // it is named after the fragment.
+    const GreetingPath = '#greeting';
 
     // The bytes of the fragment's #greeting=, percent-decoded (any byte, valid UTF-8 or not: the program's
     // conversion judges them); null without one.
@@ -252,7 +254,12 @@
         }
         page.audioContext.onstatechange = updateAudio;
         page.workletReady = page.audioContext.audioWorklet.addModule('worklet.js');
-        page.workletReady.catch(e => fail('audioworklet', 'The audio worklet could not be loaded (' + e + ').'));
+        // (Closing the context at an early end also ends a load still running: that is no failure.)
+        page.workletReady.catch(e => {
+            if (tarnwick.exitCode === null) {
+                fail('audioworklet', 'The audio worklet could not be loaded (' + e + ').');
+            }
+        });
         show(null);
         const code = await runMain(programArguments());
         ended(code);

@@ -6,7 +6,8 @@ Checks: the page loads with no console error; after the click the canvas shows t
 snowflakes, both pictures, region by region against the native frame); the frame count grows; the audio
 runs and its played count advances at 176,400 bytes a second; the worklet's first 10 s equal xmrender's
 first 10 s byte for byte; F1 and the browser's own exit from fullscreen switch to the 640 x 480 canvas and
-back; Esc ends on the end screen; a refused fullscreen asks the intro's question in the dialog; a site
+back; Esc ends on the end screen; a refused fullscreen asks the intro's question in the dialog; #greeting=
+reaches the program's --greeting and its warnings and errors show in the dialog; a site
 without l1.bmp shows the loader's message in the dialog; a server
 without the isolation headers is mended by the page's service worker, and without it the page says so; a
 browser without WebGL or AudioWorklet, a missing data pack and a page opened from a file say so too.
@@ -191,10 +192,13 @@ def site_variant(site, work, name, leave_out_data=None, drop=()):
 
 FULLSCREEN_QUESTION = ('The Requested Fullscreen Mode Is Not Supported By\nYour Video Card. '
                        'Use Windowed Mode Instead?')
-# A greeting in the address: Cyrillic as the browser sends it (percent-encoded UTF-8), a raw letter, an encoded
-# space and a byte that is no UTF-8 at all, which goes through as it is for the program to judge.
-GREETING_FRAGMENT = '%D0%A1%20%D0%9D%D0%BE%D0%B2%D1%8B%D0%BC%20годом!%25%FF'
-GREETING_BYTES = 'С Новым годом!%'.encode() + b'\xff'
+# A greeting in the address: Cyrillic as the browser sends it (percent-encoded UTF-8) and raw, encoded spaces,
+# and a euro sign, which has no glyph. One with a byte that is no UTF-8 at all goes through as it is, for the
+# program to refuse.
+GREETING_FRAGMENT = '%D0%A1%20%D0%9D%D0%BE%D0%B2%D1%8B%D0%BC%20годом!%20%E2%82%AC'
+GREETING_BYTES = 'С Новым годом! €'.encode()
+GREETING_BLANKS = 'the greeting #greeting has characters without a glyph, shown as blanks: U+20AC €'
+GREETING_NOT_UTF8 = 'the greeting #greeting is not UTF-8 text (line 1)'
 OPENING = "!document.getElementById('opening').hidden"
 DIALOG_OPEN = "document.getElementById('dialog').open"
 ENDED = "!document.getElementById('ending').hidden"
@@ -385,6 +389,17 @@ def run(site, native_build):
         page.navigate(main.url + '#greeting=' + GREETING_FRAGMENT)
         page.wait_for(OPENING, 60)
         page.evaluate("document.getElementById('opening').click()")   # a script's click: no user activation
+        # First the intro's word on the greeting's characters without a glyph, as a box (standard error is
+        # the console here, which nobody sees).
+        warned = page.wait_for(DIALOG_OPEN, 30) is not None
+        caption = page.evaluate("document.getElementById('dialog-caption').textContent")
+        text = page.evaluate("document.getElementById('dialog-text').textContent")
+        check(warned and caption == 'Tarnwick Rare' and text == GREETING_BLANKS,
+              "#greeting= with a character without a glyph: the intro's warning in the dialog",
+              '%r: %r' % (caption, text))
+        if warned:
+            answer_dialog(page, 'dialog-ok')
+            page.wait_for("!" + DIALOG_OPEN, 5)
         asked = page.wait_for(DIALOG_OPEN, 30) is not None
         caption = page.evaluate("document.getElementById('dialog-caption').textContent")
         text = page.evaluate("document.getElementById('dialog-text').textContent")
@@ -394,11 +409,27 @@ def run(site, native_build):
             answer_dialog(page, 'dialog-yes')
             check(canvas_becomes(page, 800, 600, False) and page.wait_for("tarnwick.frames > 5", 30) is not None,
                   'answered Yes, the intro goes on in an 800 x 600 canvas', 'now %s' % page.evaluate(CANVAS_SIZE))
-            given = page.evaluate("Array.from(Module.FS.readFile('/greeting.txt'))")
+            given = page.evaluate("Array.from(Module.FS.readFile('#greeting'))")
             check(bytes(given or []) == GREETING_BYTES, "#greeting= reaches the program as its UTF-8 bytes",
                   '%r' % bytes(given or []))
             page.press('Escape', 'Escape', 0x1B)
             page.wait_for(ENDED, 10)
+
+        # ---- A greeting that is not UTF-8: the intro's error in the dialog, and it ends as the intro does
+        page = browser.new_page()
+        page.navigate(main.url + '#greeting=%FF')
+        page.wait_for(OPENING, 60)
+        page.click(400, 300)
+        shown = page.wait_for(DIALOG_OPEN, 30) is not None
+        caption = page.evaluate("document.getElementById('dialog-caption').textContent")
+        text = page.evaluate("document.getElementById('dialog-text').textContent")
+        check(shown and caption == 'ERROR' and text == GREETING_NOT_UTF8,
+              "#greeting= that is not UTF-8: the intro's error in the dialog", '%r: %r' % (caption, text))
+        if shown:
+            answer_dialog(page, 'dialog-ok')
+            check(page.wait_for(ENDED, 10) is not None and page.evaluate("tarnwick.exitCode") == 1,
+                  'then the greeting ends with exit code 1, as the intro does',
+                  'exit code %s' % page.evaluate("tarnwick.exitCode"))
 
         # ---- A site without l1.bmp: the loader's message in the dialog, then the greeting goes on
         no_picture = Server(site_variant(site, work, 'no_l1', leave_out_data='l1.bmp'))
