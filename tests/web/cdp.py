@@ -1,5 +1,6 @@
 """A small client of the DevTools protocol for headless Chromium: starts the browser, opens pages, evaluates
-expressions, presses keys, clicks, takes screenshots, and collects each page's console errors.
+expressions, presses keys, clicks, takes screenshots, and collects each page's console errors and uncaught
+exceptions.
 
 Debian's python3-websocket carries the protocol's messages (run with Debian's /usr/bin/python3)."""
 import base64
@@ -25,8 +26,6 @@ class Page:
         self.socket = websocket.create_connection(websocket_url, timeout=60, suppress_origin=True)
         self.next_id = 0
         self.console_errors = []   # console.error calls and uncaught exceptions, as text
-        self.console = []          # every console message, as text
-        self.dialogs = []          # JavaScript alert/confirm dialogs the browser opened
         self.send('Runtime.enable')
         self.send('Page.enable')
 
@@ -39,18 +38,13 @@ class Page:
     def _handle_event(self, message):
         method = message.get('method')
         params = message.get('params', {})
-        if method == 'Runtime.consoleAPICalled':
-            text = ' '.join(str(arg.get('value', arg.get('description', ''))) for arg in params.get('args', []))
-            self.console.append('%s: %s' % (params.get('type'), text))
-            if params.get('type') == 'error':
-                self.console_errors.append(text)
+        if method == 'Runtime.consoleAPICalled' and params.get('type') == 'error':
+            self.console_errors.append(' '.join(str(arg.get('value', arg.get('description', '')))
+                                                for arg in params.get('args', [])))
         elif method == 'Runtime.exceptionThrown':
             details = params.get('exceptionDetails', {})
-            text = details.get('exception', {}).get('description') or details.get('text', 'exception')
-            self.console.append('exception: ' + text)
-            self.console_errors.append(text)
-        elif method == 'Page.javascriptDialogOpening':
-            self.dialogs.append(params.get('message'))
+            self.console_errors.append(details.get('exception', {}).get('description') or
+                                       details.get('text', 'exception'))
 
     def send(self, method, params=None, timeout=60):
         self.next_id += 1
