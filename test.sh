@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Builds everything and runs the whole suite: unit, rendering and end-to-end tests under Xvfb, the same
 # suite again with AddressSanitizer and UndefinedBehaviorSanitizer, each fuzz target for a minute, the
-# streaming under ThreadSanitizer, and the Windows executables under Wine.
+# streaming under ThreadSanitizer, the Windows executables under Wine, and the browser build in headless
+# Chromium.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/packages.sh
-bash scripts/install-packages.sh "${RUN_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
+bash scripts/install-packages.sh "${RUN_PACKAGES[@]}" "${TEST_PACKAGES[@]}" "${WEB_BUILD_PACKAGES[@]}" \
+    "${WEB_TEST_PACKAGES[@]}"
 jobs=$(nproc)
 export SDL_AUDIODRIVER=dummy
 
@@ -16,6 +18,12 @@ echo "== Release build and tests"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j"$jobs"
 xvfb-run -a -s "-screen 0 800x600x16" ctest --test-dir build --output-on-failure -j"$jobs"
+
+echo "== The greeting in the browser: the emscripten build, checked in headless Chromium"
+bash web/build.sh
+# Debian's own python3 (python3-websocket is its package), under Xvfb for the native frame it compares with;
+# it uses xmrender and scene_frames_gl of the Release build above.
+xvfb-run -a -s "-screen 0 800x600x16" /usr/bin/python3 tests/web/browser_test.py build-web/site build
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build and tests"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNWICK_SANITIZE=address,undefined >/dev/null

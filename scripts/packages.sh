@@ -1,11 +1,16 @@
 # The Debian packages the project needs, sourced by run.sh and test.sh.
 # To build and run the intro (xfonts-base: the X core fonts that SDL's message boxes draw their text with;
 # without them no box can be shown and its text goes to standard error instead; EGL and FFmpeg's libraries
-# for recording it as a video).
+# for recording it as a video; OpenGL ES 2.0 for the fixed-function layer the browser build draws through,
+# which the native build compiles and checks against real OpenGL).
 RUN_PACKAGES=(build-essential cmake pkg-config libsdl2-dev libgl1-mesa-dev libglu1-mesa-dev libgl1-mesa-dri
               libfreetype-dev fonts-dejavu-core libsndfile1-dev libcli11-dev googletest libgtest-dev
               libbenchmark-dev xfonts-base libegl-dev libegl-mesa0 libavformat-dev libavcodec-dev
-              libswscale-dev libswresample-dev libavutil-dev)
+              libswscale-dev libswresample-dev libavutil-dev libgles-dev)
 # To run the whole suite: a display server and its tools (xwd for window dumps), tmux (xmplay's status area),
 # and clang with its fuzzer runtime.
 TEST_PACKAGES=(xvfb xauth x11-utils x11-apps xdotool tmux python3 clang libclang-rt-14-dev)
+# To build the greeting for the browser (web/build.sh) and, with TEST_PACKAGES, to test it in headless
+# Chromium through the DevTools protocol (./test.sh).
+WEB_BUILD_PACKAGES=(cmake python3 emscripten)
+WEB_TEST_PACKAGES=(chromium python3-websocket)

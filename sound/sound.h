@@ -130,7 +130,9 @@ void SndConvertBlockReference(int16_t* destination, const float* source, int32_t
 // What SndMixVoices and SndConvertBlock run: the fast path with its plain C++ frame loops (Portable, any
 // processor), with AVX2 vectors of four doubles (Avx2) or AVX-512 vectors of eight (Avx512), or the reference
 // itself (Reference), so that whole songs can be streamed through each and compared. Each fast path needs the
-// processor features of those before it.
+// processor features of those before it. The vector loops are built for x86 only (mixer_x86.cpp); a build
+// without them (WebAssembly), or a processor without the features, mixes a chosen Avx2 or Avx512 with the
+// portable loops.
 enum class SndKernel : int32_t { Reference = 0, Portable = 1, Avx2 = 2, Avx512 = 3 };
 // The one in use: the best the processor has, chosen at start-up; tests and benchmarks switch it (main
 // thread, while no song plays).

@@ -1,0 +1,51 @@
+// The web implementation's C++ files and the browser side they call (web_library.js). The browser side owns
+// the page's canvas, dialog, fullscreen state, key events and audio nodes; the C++ side carries out the
+// seam's steps with it. Main thread only, except where a function says otherwise.
+#pragma once
+
+#include "platform/platform.h"
+
+#include <atomic>
+#include <cstdint>
+
+extern "C" {
+// Installs the key and fullscreen listeners (once; keys queued meanwhile stay queued across an F1).
+void tw_web_start();
+// Asks the browser for fullscreen and waits for its answer (1: the page is fullscreen). Async.
+int tw_web_enter_fullscreen();
+// Leaves fullscreen on the program's own account (not counted as the user's F1).
+void tw_web_leave_fullscreen();
+void tw_web_show_pointer(int show);
+// Puts a new canvas of the size given on the page (scaled to the screen with its aspect kept when
+// fullscreen, else shown at its own size) and titles the page. 1 when it is there.
+int tw_web_create_canvas(const char* title, int width, int height, int fullscreen);
+void tw_web_remove_canvas();
+// Waits for the browser's next frame, so that the frame just drawn is shown; counts it. Async.
+void tw_web_next_frame();
+// Takes the oldest key or window event: fills message, wParam, lParam and returns 1; 0 when none waits.
+int tw_web_take_event(int32_t* fields);
+// Shows the box as an HTML dialog and waits for the answer (PLAT_IDOK, PLAT_IDYES or PLAT_IDNO). Async.
+int tw_web_message_box(const char* text, const char* caption, int yesNo);
+// The page's audio context at `rate`, its worklet loaded: 1 when it plays at that rate. Async.
+int tw_web_audio_open(int rate);
+// Starts the worklet reading `bytes` bytes of `ring` in a loop, with the control words at `shared`.
+int tw_web_audio_start(const void* ring, uint32_t bytes, void* shared);
+// Disconnects the worklet's node (the ring is no longer read once WebAudioShared.stop has been seen).
+void tw_web_audio_stop();
+}
+
+// Words shared with the audio worklet, which reads and writes them with Atomics at their byte offsets.
+struct WebAudioShared {
+    std::atomic<uint64_t> playedBytes;   // bytes copied out of the ring since it was queued (worklet adds)
+    std::atomic<int32_t> stop;           // 1: the ring may go away, read no more (main thread sets)
+    std::atomic<int32_t> busy;           // 1 while the worklet copies from the ring (worklet sets)
+    std::atomic<int32_t> longestPollGapMs;  // longest time between two position queries (streaming thread)
+    std::atomic<int32_t> paused;         // 1: play silence, read and count nothing (main thread sets)
+};
+static_assert(sizeof(std::atomic<uint64_t>) == 8 && sizeof(std::atomic<int32_t>) == 4,
+              "the worklet reads the words as 64- and 32-bit integers");
+static_assert(alignof(WebAudioShared) == 8, "the 64-bit count is read with Atomics on 8-byte boundaries");
+
+// The canvas window while it is open, else nullptr; the procedure registered with the window class.
+PlatWindow WebOpenWindow();
+PlatWindowProc WebWindowProc();

@@ -1,0 +1,164 @@
+"""A small client of the DevTools protocol for headless Chromium: starts the browser, opens pages, evaluates
+expressions, presses keys, clicks, takes screenshots, and collects each page's console errors and uncaught
+exceptions.
+
+Debian's python3-websocket carries the protocol's messages (run with Debian's /usr/bin/python3)."""
+import base64
+import json
+import os
+import shutil
+import subprocess
+import tempfile
+import time
+import urllib.request
+
+import websocket
+
+
+class CdpError(Exception):
+    pass
+
+
+class Page:
+    """One tab, driven through its own DevTools connection."""
+
+    def __init__(self, websocket_url):
+        self.socket = websocket.create_connection(websocket_url, timeout=60, suppress_origin=True)
+        self.next_id = 0
+        self.console_errors = []   # console.error calls and uncaught exceptions, as text
+        self.send('Runtime.enable')
+        self.send('Page.enable')
+
+    def close(self):
+        try:
+            self.socket.close()
+        except Exception:
+            pass
+
+    def _handle_event(self, message):
+        method = message.get('method')
+        params = message.get('params', {})
+        if method == 'Runtime.consoleAPICalled' and params.get('type') == 'error':
+            self.console_errors.append(' '.join(str(arg.get('value', arg.get('description', '')))
+                                                for arg in params.get('args', [])))
+        elif method == 'Runtime.exceptionThrown':
+            details = params.get('exceptionDetails', {})
+            self.console_errors.append(details.get('exception', {}).get('description') or
+                                       details.get('text', 'exception'))
+
+    def send(self, method, params=None, timeout=60):
+        self.next_id += 1
+        wanted = self.next_id
+        self.socket.send(json.dumps({'id': wanted, 'method': method, 'params': params or {}}))
+        deadline = time.monotonic() + timeout
+        while True:
+            self.socket.settimeout(max(0.1, deadline - time.monotonic()))
+            try:
+                message = json.loads(self.socket.recv())
+            except websocket.WebSocketTimeoutException:
+                raise CdpError('%s: no answer in %d s' % (method, timeout))
+            if message.get('id') == wanted:
+                if 'error' in message:
+                    raise CdpError('%s: %s' % (method, message['error'].get('message')))
+                return message.get('result', {})
+            self._handle_event(message)
+
+    def pump(self, seconds):
+        """Takes in events for the time given."""
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            self.socket.settimeout(max(0.05, deadline - time.monotonic()))
+            try:
+                self._handle_event(json.loads(self.socket.recv()))
+            except websocket.WebSocketTimeoutException:
+                return
+
+    def evaluate(self, expression, await_promise=False, timeout=60):
+        result = self.send('Runtime.evaluate', {'expression': expression, 'returnByValue': True,
+                                                'awaitPromise': await_promise}, timeout=timeout)
+        if 'exceptionDetails' in result:
+            raise CdpError('%s: %s' % (expression, result['exceptionDetails'].get('text')))
+        return result.get('result', {}).get('value')
+
+    def wait_for(self, expression, timeout, poll=0.1):
+        """Evaluates until the value is true (an expression that throws counts as false, as while a page
+        loads); returns the time it took, or None after the timeout."""
+        start = time.monotonic()
+        while time.monotonic() - start < timeout:
+            try:
+                if self.evaluate(expression):
+                    return time.monotonic() - start
+            except CdpError:
+                pass
+            self.pump(poll)
+        return None
+
+    def before_scripts(self, source):
+        """Runs `source` in every document this tab loads from now on, before the page's own scripts."""
+        self.send('Page.addScriptToEvaluateOnNewDocument', {'source': source})
+
+    def navigate(self, url):
+        self.send('Page.navigate', {'url': url})
+
+    def click(self, x, y):
+        for kind in ('mousePressed', 'mouseReleased'):
+            self.send('Input.dispatchMouseEvent', {'type': kind, 'x': x, 'y': y, 'button': 'left', 'clickCount': 1})
+
+    def press(self, code, key, key_code):
+        """A key down and up, as a real keyboard gives them (code as in KeyboardEvent.code)."""
+        for kind in ('rawKeyDown', 'keyUp'):
+            self.send('Input.dispatchKeyEvent', {'type': kind, 'code': code, 'key': key,
+                                                 'windowsVirtualKeyCode': key_code,
+                                                 'nativeVirtualKeyCode': key_code})
+
+    def screenshot_png(self):
+        return base64.b64decode(self.send('Page.captureScreenshot', {'format': 'png'})['data'])
+
+
+class Browser:
+    """Headless Chromium with its own profile, ended (and its profile removed) by close()."""
+
+    def __init__(self, width=800, height=600, extra_flags=()):
+        self.profile = tempfile.mkdtemp(prefix='tw_chromium_')
+        flags = ['--headless=new', '--enable-unsafe-swiftshader', '--remote-debugging-port=0',
+                 '--user-data-dir=' + self.profile, '--window-size=%d,%d' % (width, height),
+                 '--no-first-run', '--no-default-browser-check', '--disable-extensions',
+                 '--disable-background-networking', '--mute-audio', '--hide-scrollbars']
+        if os.geteuid() == 0:
+            flags.append('--no-sandbox')   # Chromium's sandbox refuses to run as root
+        self.process = subprocess.Popen([shutil.which('chromium') or 'chromium'] + flags + list(extra_flags) +
+                                        ['about:blank'], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.port = self._wait_for_port(60)
+        self.pages = []
+
+    def _wait_for_port(self, timeout):
+        path = os.path.join(self.profile, 'DevToolsActivePort')
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if self.process.poll() is not None:
+                raise CdpError('chromium ended at start with code %d' % self.process.returncode)
+            try:
+                with open(path) as f:
+                    return int(f.readline().strip())
+            except (OSError, ValueError):
+                time.sleep(0.1)
+        raise CdpError('chromium did not open its DevTools port in %d s' % timeout)
+
+    def new_page(self, url='about:blank'):
+        request = urllib.request.Request('http://127.0.0.1:%d/json/new?%s' % (self.port, url), method='PUT')
+        with urllib.request.urlopen(request, timeout=30) as response:
+            target = json.loads(response.read())
+        page = Page(target['webSocketDebuggerUrl'])
+        self.pages.append(page)
+        return page
+
+    def close(self):
+        for page in self.pages:
+            page.close()
+        self.process.terminate()
+        try:
+            self.process.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+        shutil.rmtree(self.profile, ignore_errors=True)
