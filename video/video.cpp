@@ -1,6 +1,8 @@
 // The video file through FFmpeg's libraries: one picture stream (libx264 or libvpx-vp9, from RGB through
 // libswscale) and one sound stream (AAC or Opus, through libswresample and a FIFO that cuts the sound into
-// the encoder's frame size), interleaved by libavformat.
+// the encoder's frame size), interleaved by libavformat. The conversion and encoding run on a thread of the
+// file's own, so that the caller draws the next picture meanwhile: the two halves of the work each take
+// about one core. The thread makes exactly the calls the caller's order asks for, so the file is the same.
 #include "video/video.h"
 
 extern "C" {
@@ -16,7 +18,22 @@ extern "C" {
 
 #include <algorithm>
 #include <cctype>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <vector>
+
+// One piece of work handed to the encoding thread, in the caller's order.
+struct VideoJob {
+    std::vector<uint8_t> picture;   // a picture as VidWriteFrame takes it; empty for sound
+    std::vector<int16_t> sound;     // interleaved stereo frames as VidWriteSound takes them
+};
+
+// Pictures handed over and not yet encoded: one being encoded while the next waits is enough to keep both
+// halves busy, and holds the memory to two pictures (25 MB each at 3840 x 2160).
+constexpr size_t MaxPicturesWaiting = 2;
 
 struct VideoFile {
     AVFormatContext* format = nullptr;
@@ -34,6 +51,17 @@ struct VideoFile {
     int64_t picturesWritten = 0;          // pictures given to the encoder
     int64_t soundSamplesSent = 0;         // sound frames given to the encoder, at its rate
     bool fileOpen = false;                // the output file is open (avio)
+
+    // The encoding thread and what it shares with the caller (under `lock`).
+    std::thread worker;
+    std::mutex lock;
+    std::condition_variable changed;      // a job came, a job was done, or the caller is done
+    std::deque<VideoJob> jobs;            // waiting, oldest first
+    size_t picturesWaiting = 0;           // pictures among `jobs`
+    bool noMoreJobs = false;              // the caller finishes or abandons the file
+    bool failed = false;                  // a job failed: the rest are dropped, `failure` says why
+    std::string failure;
+    std::vector<uint8_t> spare;           // a picture buffer to reuse (caller and thread)
 };
 
 VideoContainer VidContainerOf(const std::string& path)
@@ -70,8 +98,29 @@ static bool Fail(std::string* error, const std::string& what, int code = 0)
     return false;
 }
 
+static void EncodeJobs(VideoFile* file);
+
+// Lets the encoding thread finish the jobs handed over (or drop them, with `drop`) and waits for it.
+static void StopWorker(VideoFile* file, bool drop)
+{
+    if (!file->worker.joinable()) {
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> guard(file->lock);
+        file->noMoreJobs = true;
+        if (drop) {
+            file->jobs.clear();
+            file->picturesWaiting = 0;
+        }
+    }
+    file->changed.notify_all();
+    file->worker.join();
+}
+
 static void Release(VideoFile* file)
 {
+    StopWorker(file, true);
     if (file->fileOpen) {
         avio_closep(&file->format->pb);
     }
@@ -285,10 +334,11 @@ VideoFile* VidOpen(const std::string& path, VideoContainer container, const Vide
         Release(file);
         return nullptr;
     }
+    file->worker = std::thread(EncodeJobs, file);
     return file;
 }
 
-bool VidWriteFrame(VideoFile* file, const uint8_t* rgb, std::string* error)
+static bool EncodePicture(VideoFile* file, const uint8_t* rgb, std::string* error)
 {
     if (av_frame_make_writable(file->pictureFrame) < 0) {
         return Fail(error, "not enough memory for a picture");
@@ -350,17 +400,88 @@ static bool Convert(VideoFile* file, const int16_t* frames, int32_t count, std::
     return ok || Fail(error, "the sound conversion failed");
 }
 
+static bool EncodeSound(VideoFile* file, const int16_t* frames, int32_t count, std::string* error)
+{
+    return Convert(file, frames, count, error) && SendSound(file, false, error);
+}
+
+// The encoding thread: the jobs in order until the caller is done; after a failure only drops them.
+static void EncodeJobs(VideoFile* file)
+{
+    std::unique_lock<std::mutex> guard(file->lock);
+    for (;;) {
+        file->changed.wait(guard, [file] { return !file->jobs.empty() || file->noMoreJobs; });
+        if (file->jobs.empty()) {
+            return;
+        }
+        VideoJob job = std::move(file->jobs.front());
+        file->jobs.pop_front();
+        bool failedBefore = file->failed;
+        guard.unlock();
+        std::string error;
+        bool ok = failedBefore ||
+                  (job.picture.empty() ? EncodeSound(file, job.sound.data(),
+                                                     static_cast<int32_t>(job.sound.size() / 2), &error)
+                                       : EncodePicture(file, job.picture.data(), &error));
+        guard.lock();
+        if (!job.picture.empty()) {
+            file->picturesWaiting--;
+            file->spare = std::move(job.picture);
+        }
+        if (!ok) {
+            file->failed = true;
+            file->failure = error;
+        }
+        file->changed.notify_all();
+    }
+}
+
+// Hands a job to the encoding thread; false (with the reason) once an earlier job has failed.
+static bool HandOver(VideoFile* file, VideoJob job, std::string* error)
+{
+    std::unique_lock<std::mutex> guard(file->lock);
+    if (!job.picture.empty()) {
+        file->changed.wait(guard, [file] { return file->picturesWaiting < MaxPicturesWaiting || file->failed; });
+        file->picturesWaiting++;
+    }
+    if (file->failed) {
+        if (!job.picture.empty()) {
+            file->picturesWaiting--;
+        }
+        return Fail(error, file->failure);
+    }
+    file->jobs.push_back(std::move(job));
+    guard.unlock();
+    file->changed.notify_all();
+    return true;
+}
+
+bool VidWriteFrame(VideoFile* file, const uint8_t* rgb, std::string* error)
+{
+    VideoJob job;
+    {
+        std::lock_guard<std::mutex> guard(file->lock);
+        job.picture = std::move(file->spare);
+    }
+    job.picture.assign(rgb, rgb + static_cast<size_t>(file->settings.width) * file->settings.height * 3);
+    return HandOver(file, std::move(job), error);
+}
+
 bool VidWriteSound(VideoFile* file, const int16_t* frames, int32_t count, std::string* error)
 {
     if (count <= 0) {
         return true;
     }
-    return Convert(file, frames, count, error) && SendSound(file, false, error);
+    VideoJob job;
+    job.sound.assign(frames, frames + 2 * static_cast<size_t>(count));
+    return HandOver(file, std::move(job), error);
 }
 
 bool VidFinish(VideoFile* file, std::string* error)
 {
-    bool ok = Convert(file, nullptr, 0, error) && SendSound(file, true, error) &&
+    StopWorker(file, false);
+    bool ok = !file->failed || Fail(error, file->failure);
+    ok = ok && Convert(file, nullptr, 0, error) && SendSound(file, true, error) &&
               Encode(file, file->sound, file->soundStream, nullptr, error) &&
               Encode(file, file->picture, file->pictureStream, nullptr, error);
     if (ok) {

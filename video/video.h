@@ -1,7 +1,8 @@
 // Writing a video file: pictures and 16-bit stereo sound in, a file any phone plays out. H.264 (High
 // profile, CRF 23, yuv420p) with AAC at 160 kbit/s in MP4 with its index at the front, or VP9 with Opus in
 // WebM; encoded with FFmpeg's libraries. Knows nothing of the intro: the recorder in shell/ feeds it.
-// One file at a time per record, on the calling thread.
+// One file per record, written from one thread; the encoding itself runs on a thread of the file's own, a
+// picture or two behind the caller, and a failure there is reported by the next call.
 #pragma once
 
 #include <cstdint>
