@@ -168,12 +168,7 @@ class Server:
         self.url = 'http://127.0.0.1:%s/' % match.group(1)
 
     def close(self):
-        self.process.terminate()
-        try:
-            self.process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
+        cdp.stop_process(self.process)
 
 
 def site_variant(site, work, name, leave_out_data=None, drop=()):

@@ -15,6 +15,16 @@ import urllib.request
 import websocket
 
 
+def stop_process(process):
+    """Ends a process this module or its user started: politely, then for good after 10 s."""
+    process.terminate()
+    try:
+        process.wait(timeout=10)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+
+
 class CdpError(Exception):
     pass
 
@@ -155,10 +165,5 @@ class Browser:
     def close(self):
         for page in self.pages:
             page.close()
-        self.process.terminate()
-        try:
-            self.process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
+        stop_process(self.process)
         shutil.rmtree(self.profile, ignore_errors=True)
