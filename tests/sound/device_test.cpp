@@ -32,6 +32,30 @@ bool WaitPlayed(uint64_t bytes)
     return false;
 }
 
+// Opens the device on SDL's disk driver, which writes what it plays to a file of that name in the test's
+// temporary folder (no wait between callbacks); returns the file's path.
+std::string OpenDiskDevice(const char* name)
+{
+    std::string path = ::testing::TempDir() + name;
+    std::remove(path.c_str());
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", path.c_str(), 1);
+    setenv("SDL_DISKAUDIODELAY", "1", 1);
+    EXPECT_TRUE(PlatAudioOpen(44100));
+    return path;
+}
+
+// A ring of 1000 frames, left i + 1 and right -(i + 1): none silent, and a length no callback size divides.
+std::vector<int16_t> CountingRing()
+{
+    std::vector<int16_t> ring(2 * 1000);
+    for (int i = 0; i < 1000; i++) {
+        ring[2 * i] = static_cast<int16_t>(i + 1);
+        ring[2 * i + 1] = static_cast<int16_t>(-(i + 1));
+    }
+    return ring;
+}
+
 TEST(AudioDevice, DummyDriverPlaysTheLoopAndCountsWholeFrames)
 {
     setenv("SDL_AUDIODRIVER", "dummy", 1);
@@ -57,18 +81,9 @@ TEST(AudioDevice, DummyDriverPlaysTheLoopAndCountsWholeFrames)
 
 TEST(AudioDevice, DiskDriverWritesTheRingOverAndOver)
 {
-    std::string path = ::testing::TempDir() + "tw_disk_audio.raw";
-    std::remove(path.c_str());
-    setenv("SDL_AUDIODRIVER", "disk", 1);
-    setenv("SDL_DISKAUDIOFILE", path.c_str(), 1);
-    setenv("SDL_DISKAUDIODELAY", "1", 1);
-    ASSERT_TRUE(PlatAudioOpen(44100));
-    // 1000 frames, left i + 1 and right -(i + 1): a length that no callback size divides.
-    std::vector<int16_t> ring(2 * 1000);
-    for (int i = 0; i < 1000; i++) {
-        ring[2 * i] = static_cast<int16_t>(i + 1);
-        ring[2 * i + 1] = static_cast<int16_t>(-(i + 1));
-    }
+    std::string path = OpenDiskDevice("tw_disk_audio.raw");
+    ASSERT_FALSE(HasFailure());
+    std::vector<int16_t> ring = CountingRing();
     uint32_t ringBytes = static_cast<uint32_t>(ring.size() * 2);
     ASSERT_TRUE(PlatAudioQueueLoop(ring.data(), ringBytes));
     ASSERT_TRUE(WaitPlayed(4 * uint64_t{ringBytes}));
@@ -92,20 +107,12 @@ TEST(AudioDevice, DiskDriverWritesTheRingOverAndOver)
 
 TEST(AudioDevice, APauseHoldsThePlaceInTheRingAndTheCount)
 {
-    std::string path = ::testing::TempDir() + "tw_disk_audio_pause.raw";
-    std::remove(path.c_str());
-    setenv("SDL_AUDIODRIVER", "disk", 1);
-    setenv("SDL_DISKAUDIOFILE", path.c_str(), 1);
-    setenv("SDL_DISKAUDIODELAY", "1", 1);
-    ASSERT_TRUE(PlatAudioOpen(44100));
+    std::string path = OpenDiskDevice("tw_disk_audio_pause.raw");
+    ASSERT_FALSE(HasFailure());
     PlatAudioPause();  // nothing queued: harmless
     PlatAudioRestart();
-    // 1000 frames, none of them silent, so the frames played can be told from the silence of the pause.
-    std::vector<int16_t> ring(2 * 1000);
-    for (int i = 0; i < 1000; i++) {
-        ring[2 * i] = static_cast<int16_t>(i + 1);
-        ring[2 * i + 1] = static_cast<int16_t>(-(i + 1));
-    }
+    // No frame of the ring is silent, so the frames played can be told from the silence of the pause.
+    std::vector<int16_t> ring = CountingRing();
     uint32_t ringBytes = static_cast<uint32_t>(ring.size() * 2);
     ASSERT_TRUE(PlatAudioQueueLoop(ring.data(), ringBytes));
     ASSERT_TRUE(WaitPlayed(2 * uint64_t{ringBytes}));
