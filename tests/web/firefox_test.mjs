@@ -282,30 +282,39 @@ async function waitFor(page, expression, seconds) {
 }
 
 // The played count over RATE_SECONDS against the wall clock. A count that follows the browser's audio
-// clock while that clock fell behind real time means the busy host held back the audio thread: a skip
-// with the figures, never a pass.
+// clock while that clock fell behind real time means the busy host held back the browser's audio thread:
+// that is measured once more, and then a skip with the figures, never a pass.
 async function checkAudioRate(page, label) {
-    const [[b0, t0, c0], [b1, t1, c1]] = await page.evaluate(async seconds => {
-        const context = window.tarnwickPage.audioContext;
-        const now = () => [window.tarnwickPage.playedBytesNow(), performance.now(), context.currentTime];
-        const first = now();
-        await new Promise(resolve => setTimeout(resolve, seconds * 1000));
-        return [first, now()];
-    }, RATE_SECONDS);
-    const wall = (t1 - t0) / 1000;
-    const rate = (b1 - b0) / wall;
-    const clock = (c1 - c0) / wall;
-    const detail = `${rate.toFixed(0)} bytes/s over ${wall.toFixed(2)} s; ` +
-        `the audio clock ran at ${clock.toFixed(3)} of real time`;
-    figures.push([`${label} played bytes per second`, rate.toFixed(0)]);
     const name = `${label} the played count advances at 176,400 bytes a second within 5 %`;
-    if (Math.abs(rate / BYTES_PER_SECOND - 1) <= RATE_TOLERANCE) {
-        record('PASS', name, detail);
-    } else if (Math.abs(clock - 1) > RATE_TOLERANCE &&
-               Math.abs(rate / (clock * BYTES_PER_SECOND) - 1) <= RATE_TOLERANCE) {
-        record('SKIP', `${label} played count rate: the host held back the browser's audio thread`, detail);
-    } else {
-        record('FAIL', name, detail);
+    for (let attempt = 1; ; attempt++) {
+        const [[b0, t0, c0], [b1, t1, c1]] = await page.evaluate(async seconds => {
+            const context = window.tarnwickPage.audioContext;
+            const now = () => [window.tarnwickPage.playedBytesNow(), performance.now(), context.currentTime];
+            const first = now();
+            await new Promise(resolve => setTimeout(resolve, seconds * 1000));
+            return [first, now()];
+        }, RATE_SECONDS);
+        const wall = (t1 - t0) / 1000;
+        const rate = (b1 - b0) / wall;
+        const clock = (c1 - c0) / wall;
+        const detail = `${rate.toFixed(0)} bytes/s over ${wall.toFixed(2)} s; ` +
+            `the audio clock ran at ${clock.toFixed(3)} of real time`;
+        if (Math.abs(rate / BYTES_PER_SECOND - 1) <= RATE_TOLERANCE) {
+            figures.push([`${label} played bytes per second`, rate.toFixed(0)]);
+            record('PASS', name, detail);
+            return;
+        }
+        if (Math.abs(clock - 1) <= RATE_TOLERANCE || Math.abs(rate / (clock * BYTES_PER_SECOND) - 1) > RATE_TOLERANCE) {
+            figures.push([`${label} played bytes per second`, rate.toFixed(0)]);
+            record('FAIL', name, detail);
+            return;
+        }
+        if (attempt === 2) {
+            figures.push([`${label} played bytes per second`, `${rate.toFixed(0)} (the audio clock held back)`]);
+            record('SKIP', `${label} played count rate: the host held back the browser's audio thread twice`, detail);
+            return;
+        }
+        record('INFO', `${label} the host held back the browser's audio thread; measured again`, detail);
     }
 }
 
