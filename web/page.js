@@ -8,7 +8,9 @@
 // threads everywhere else (in-app browsers among them), its streaming work on the main thread.
 //
 // window.tarnwick = { build, frames, audio: { state, rate, playedBytes, starved, longestPollGapMs,
-// mainThreadMixMs }, error, exitCode } is kept current for tests and the curious. With ?test in the address
+// mainThreadMixMs }, timing: { openingMs, tapMs, firstFrameMs } (performance.now() when the opening screen
+// showed, the reader tapped and the first frame was shown), error, exitCode } is kept current for tests and
+// the curious. With ?test in the address
 // the worklet keeps the first 10 s it played (?test&capture=N for N seconds; tarnwickPage.captureBase64()),
 // and ?build=single picks the build without threads on an isolated page too.
 //
@@ -26,6 +28,7 @@
         build: null,
         frames: 0,
         audio: {state: 'none', rate: 0, playedBytes: 0, starved: 0, longestPollGapMs: 0, mainThreadMixMs: 0},
+        timing: {openingMs: null, tapMs: null, firstFrameMs: null},
         error: null,
         exitCode: null
     };
@@ -51,7 +54,8 @@
 
     // What this browser cannot do, and what the reader can do about it: open the link elsewhere (a button
     // copies it), or try again.
-    const OpenElsewhere = "Open the link in your phone's own browser (Safari or Chrome), or on a computer.";
+    const OpenElsewhere = touchScreen ? "Open the link in your phone's own browser (Safari or Chrome), or on a computer."
+        : 'Open the link in another browser (Chrome, Firefox, Safari or Edge), or on another device.';
     function fail(kind, text, advice, offer) {
         if (tarnwick.error === null) {
             tarnwick.error = kind;
@@ -336,6 +340,7 @@
             }],
             onRuntimeInitialized() {
                 show('opening');
+                tarnwick.timing.openingMs = performance.now();
             },
             onAbort(what) {
                 fail('program', 'The greeting stopped with an error (' + what + ').', 'Load the page again.', 'retry');
@@ -372,6 +377,7 @@
     }
 
     async function open() {
+        tarnwick.timing.tapMs = performance.now();
         element('opening').onclick = null;
         element('opening').onkeydown = null;
         try {

@@ -52,13 +52,15 @@ class RingProcessor extends AudioWorkletProcessor {
         this.captured = 0;
     }
 
-    // A message of the page (without shared memory): a block mixed again, a pause, a stop.
+    // A message of the page (without shared memory): blocks mixed again with the stretch of new contents they
+    // make, a pause, a stop.
     take(data) {
         if (data.written !== undefined) {
-            const w = data.written;
-            this.ring.set(new Int16Array(w.data), w.offset / 2);
-            this.freshStart = w.freshStart;
-            this.freshEnd = w.freshEnd;
+            for (const part of data.written) {
+                this.ring.set(new Int16Array(part.data), part.offset / 2);
+            }
+            this.freshStart = data.freshStart;
+            this.freshEnd = data.freshEnd;
         }
         if (data.paused !== undefined) {
             this.paused = data.paused;

@@ -17,6 +17,8 @@ var LibraryTarnwickWeb = {
         shared: 0,            // worklet reads them from shared memory (the build with threads)
         sharedMemory: false,
         played: 0,            // bytes played, as the worklet last reported
+        written: [],          // blocks mixed again, not yet sent to the worklet (the build without threads)
+        writtenPerMessage: 4,
         polling: false,       // the streaming work runs on the main thread now (the build without threads)
         lastPoll: 0,          // when it last ran (performance.now())
         // Win32 virtual-key codes by KeyboardEvent.code: the same keys as on every other system.
@@ -243,8 +245,8 @@ var LibraryTarnwickWeb = {
     tw_web_next_frame__sig: 'v',
     tw_web_next_frame: function() {
         return Asyncify.handleSleep(function(wakeUp) {
-            if (window.tarnwick) {
-                window.tarnwick.frames++;
+            if (window.tarnwick && window.tarnwick.frames++ === 0) {
+                window.tarnwick.timing.firstFrameMs = performance.now();
             }
             requestAnimationFrame(function() {
                 wakeUp();
@@ -310,6 +312,7 @@ var LibraryTarnwickWeb = {
         TwWeb.ring = ring;
         TwWeb.shared = shared;
         TwWeb.played = 0;
+        TwWeb.written = [];
         var options = {bytes: bytes, rate: TwWeb.rate, captureBytes: page.captureBytes()};
         if (TwWeb.sharedMemory) {
             options.memory = wasmMemory.buffer;
@@ -376,9 +379,15 @@ var LibraryTarnwickWeb = {
         if (!TwWeb.node) {
             return;
         }
-        var data = HEAPU8.slice(TwWeb.ring + offset, TwWeb.ring + offset + bytes).buffer;
-        TwWeb.node.port.postMessage({written: {offset: offset, data: data, freshStart: freshStart,
-                                               freshEnd: freshEnd}}, [data]);
+        // Sent a few blocks at a time: a message costs more than the mixing of a block, and the worklet has
+        // about two seconds in hand.
+        TwWeb.written.push({offset: offset, data: HEAPU8.slice(TwWeb.ring + offset, TwWeb.ring + offset + bytes).buffer});
+        if (TwWeb.written.length >= TwWeb.writtenPerMessage) {
+            var parts = TwWeb.written;
+            TwWeb.written = [];
+            TwWeb.node.port.postMessage({written: parts, freshStart: freshStart, freshEnd: freshEnd},
+                                        parts.map(function(part) { return part.data; }));
+        }
     },
 
     tw_web_polling__deps: ['$TwWeb'],
