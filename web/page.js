@@ -7,10 +7,12 @@
 // isolated (on a host that sends the two headers, or through the page's own service worker), and without
 // threads everywhere else (in-app browsers among them), its streaming work on the main thread.
 //
-// window.tarnwick = { build, frames, audio: { state, rate, playedBytes, starved, longestPollGapMs,
-// mainThreadMixMs }, timing: { openingMs, tapMs, firstFrameMs } (performance.now() when the opening screen
-// showed, the reader tapped and the first frame was shown), error, exitCode } is kept current for tests and
-// the curious. With ?test in the address
+// window.tarnwick = { build, frames, audio: { state, rate, playedBytes, starved, leastAheadMs (the least sound
+// ready ahead of the speaker since the first second), longestPollGapMs (between two looks of the streaming
+// at the device), longestReportGapMs (between two reports of the worklet taken in by the page),
+// mainThreadMixMs (the page's thread mixing, without threads) }, timing: { openingMs, tapMs, firstFrameMs }
+// (performance.now() when the opening screen showed, the reader tapped and the first frame was shown), error,
+// exitCode } is kept current for tests and the curious. With ?test in the address
 // the worklet keeps the first 10 s it played (?test&capture=N for N seconds; tarnwickPage.captureBase64()),
 // and ?build=single picks the build without threads on an isolated page too.
 //
@@ -27,7 +29,8 @@
     const tarnwick = {
         build: null,
         frames: 0,
-        audio: {state: 'none', rate: 0, playedBytes: 0, starved: 0, longestPollGapMs: 0, mainThreadMixMs: 0},
+        audio: {state: 'none', rate: 0, playedBytes: 0, starved: 0, leastAheadMs: Infinity, longestPollGapMs: 0,
+                longestReportGapMs: 0, mainThreadMixMs: 0},
         timing: {openingMs: null, tapMs: null, firstFrameMs: null},
         error: null,
         exitCode: null
@@ -44,6 +47,7 @@
     let lastPrinted = '';
     let audioWords = null;   // the control words while a ring plays (the played count: with shared memory)
     let capture = null;      // the worklet's copy of its first seconds (test mode)
+    let lastReport = 0;      // when the worklet's latest report came in (performance.now())
     let running = false;     // the intro runs (between the tap and its end)
 
     function show(id) {
@@ -54,7 +58,8 @@
 
     // What this browser cannot do, and what the reader can do about it: open the link elsewhere (a button
     // copies it), or try again.
-    const OpenElsewhere = touchScreen ? "Open the link in your phone's own browser (Safari or Chrome), or on a computer."
+    const OpenElsewhere = touchScreen
+        ? "Open the link in your phone's own browser (Safari or Chrome), or on a computer."
         : 'Open the link in another browser (Chrome, Firefox, Safari or Edge), or on another device.';
     function fail(kind, text, advice, offer) {
         if (tarnwick.error === null) {
@@ -103,7 +108,10 @@
         pressKey: null,   // set by the platform: a key pressed and released
 
         captureBytes() {
-            return testMode && page.audioContext !== null ? Math.round(captureSeconds * page.audioContext.sampleRate) * 4 : 0;
+            if (!testMode || page.audioContext === null) {
+                return 0;
+            }
+            return Math.round(captureSeconds * page.audioContext.sampleRate) * 4;
         },
 
         sceneShown() {
@@ -161,8 +169,21 @@
 
         audioMessage(data) {
             if (data.played !== undefined) {
+                // The worklet reports every few milliseconds: a longer wait between two reports is the time
+                // the page's thread was held up (and, without threads, could not mix).
+                const now = performance.now();
+                if (lastReport !== 0) {
+                    tarnwick.audio.longestReportGapMs = Math.max(tarnwick.audio.longestReportGapMs,
+                                                                 Math.round(now - lastReport));
+                }
+                lastReport = now;
                 tarnwick.audio.playedBytes = data.played;
                 tarnwick.audio.starved = data.starved;
+                // Counted from the first second on: the ring starts full, and the first poll comes with it.
+                if (data.played >= OutputRate * 4) {
+                    tarnwick.audio.leastAheadMs = Math.min(tarnwick.audio.leastAheadMs,
+                                                           Math.round(data.ahead * 1000 / (OutputRate * 4)));
+                }
             }
             if (data.capture) {
                 capture = new Uint8Array(data.capture);
@@ -474,7 +495,8 @@
         }
         tarnwick.build = build;
         if (document.createElement('canvas').getContext('webgl') === null) {
-            fail('webgl', "This browser cannot draw the greeting's pictures (it offers no WebGL).", OpenElsewhere, 'copy');
+            fail('webgl', "This browser cannot draw the greeting's pictures (it offers no WebGL).", OpenElsewhere,
+                 'copy');
             return;
         }
         if (typeof AudioWorkletNode !== 'function') {

@@ -7,8 +7,8 @@
 // wrote since the loop last passed there, and where the loop is outside that stretch (the mixing held back,
 // a frozen tab) it plays silence instead, moving on as a device does, and counts the starved quanta. Where
 // the context's rate is not the ring's, it converts the rate (cubic interpolation), so the song keeps its
-// pitch and speed. Every few quanta it posts its count, the starved quanta and, in the test mode, a copy of
-// the first seconds it played.
+// pitch and speed. Every few quanta it posts its count, the starved quanta, how far the new contents reached
+// ahead of it at the least and, in the test mode, a copy of the first seconds it played.
 'use strict';
 
 // Byte offsets of the shared control words (WebAudioShared in platform/web/web_internal.h).
@@ -47,6 +47,7 @@ class RingProcessor extends AudioWorkletProcessor {
         this.phase = 0;
         this.framesRead = 0;   // source frames read so far: the count reported as played
         this.starved = 0;
+        this.leastAhead = Infinity;   // bytes
         this.quanta = 0;
         this.capture = o.captureBytes > 0 ? new Int16Array(o.captureBytes / 2) : null;
         this.captured = 0;
@@ -167,9 +168,12 @@ class RingProcessor extends AudioWorkletProcessor {
         if (stale) {
             this.starved++;
         }
+        // How far the new contents reach past what has been read, at the least since the last report.
+        this.leastAhead = Math.min(this.leastAhead, freshEnd - read * 4);
         this.keep(left, right, frames);
         if (++this.quanta % REPORT_QUANTA === 0) {
-            this.port.postMessage({played: read * 4, starved: this.starved});
+            this.port.postMessage({played: read * 4, starved: this.starved, ahead: Math.max(0, this.leastAhead)});
+            this.leastAhead = Infinity;
         }
         return true;
     }

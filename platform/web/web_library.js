@@ -381,7 +381,8 @@ var LibraryTarnwickWeb = {
         }
         // Sent a few blocks at a time: a message costs more than the mixing of a block, and the worklet has
         // about two seconds in hand.
-        TwWeb.written.push({offset: offset, data: HEAPU8.slice(TwWeb.ring + offset, TwWeb.ring + offset + bytes).buffer});
+        var data = HEAPU8.slice(TwWeb.ring + offset, TwWeb.ring + offset + bytes).buffer;
+        TwWeb.written.push({offset: offset, data: data});
         if (TwWeb.written.length >= TwWeb.writtenPerMessage) {
             var parts = TwWeb.written;
             TwWeb.written = [];

@@ -34,7 +34,8 @@ import sound_checks  # noqa: E402
 from web_support import (  # noqa: E402
     CANVAS_SIZE, DIALOG_OPEN, ENDED, FULLSCREEN_QUESTION, GREETING_BLANKS, GREETING_BYTES, GREETING_FRAGMENT,
     GREETING_NOT_UTF8, OPENING, ROOT, STALL_MS, BYTES_PER_SECOND, Server, answer_dialog, canvas_becomes,
-    check, check_audio_rate, check_scene, check_toggles, dialog_says, end_with_escape, figures, native_frame,
+    check, check_ahead, check_audio_rate, check_scene, check_toggles, dialog_says, end_with_escape, figures,
+    longest_stall_ms, native_frame,
     open_greeting, read_capture, record, render, serve_build, site_variant, summary)
 
 BUILDS = ('threads', 'single')
@@ -50,13 +51,13 @@ def check_capture(page, xmrender, work, label):
         return
     expected = render(xmrender, os.path.join(ROOT, 'data', 'glimrook.xm'), 10,
                       os.path.join(work, 'render.wav'))[:10 * BYTES_PER_SECOND]
-    gap = page.evaluate("tarnwick.audio.longestPollGapMs")
+    gap = longest_stall_ms(page)
     if played == expected:
-        record('PASS', name, '%d bytes; longest streaming poll gap %d ms' % (len(played), gap))
+        record('PASS', name, '%d bytes; the mixing held up for %d ms at the longest' % (len(played), gap))
         return
     first = next((i for i in range(min(len(played), len(expected))) if played[i] != expected[i]),
                  min(len(played), len(expected)))
-    detail = '%d and %d bytes, first difference at byte %d (%.3f s); longest streaming poll gap %d ms' % (
+    detail = '%d and %d bytes, first difference at byte %d (%.3f s); the mixing held up for %d ms at the longest' % (
         len(played), len(expected), first, first / float(BYTES_PER_SECOND), gap)
     if gap >= STALL_MS:
         record('SKIP', '%s: worklet against xmrender: the host held the streaming back' % label, detail)
@@ -99,6 +100,7 @@ def check_desktop(browser, url, build, native, xmrender, work):
         record('SKIP', '%s: the scene against the native frame' % label, 'the browser refused fullscreen')
     check(page.evaluate("tarnwick.audio.state") == 'running', '%s: the audio state is "running"' % label)
     check_audio_rate(page, label)
+    check_ahead(page, label)
     check_capture(page, xmrender, work, label)
     check_toggles(page, fullscreen, label)
     end_with_escape(page, label)
@@ -132,7 +134,8 @@ def check_bad_input(browser, url, no_picture_url, build):
         answer_dialog(page, 'dialog-ok')
         if page.wait_for("tarnwick.frames > 5 || %s" % DIALOG_OPEN, 30) and page.evaluate(DIALOG_OPEN):
             answer_dialog(page, 'dialog-yes')
-        check(page.wait_for("tarnwick.frames > 5", 30) is not None, '%s: after the message the greeting goes on' % label)
+        check(page.wait_for("tarnwick.frames > 5", 30) is not None,
+              '%s: after the message the greeting goes on' % label)
         page.press('Escape', 'Escape', 0x1B)
         page.wait_for(ENDED, 10)
 
@@ -189,7 +192,7 @@ def check_site_failures(browser, site, main_url, work, servers):
         page.navigate(main_url)
         said = page.wait_for(failure_shown(kind), 60) is not None
         advice = page.evaluate("document.getElementById('failure-advice').textContent") if said else ''
-        check(said and "phone's own browser" in advice and page.evaluate("!document.getElementById('copy-link').hidden"),
+        check(said and 'Open the link in' in advice and page.evaluate("!document.getElementById('copy-link').hidden"),
               'without %s the page says so, advises another browser and offers to copy the link' % name, advice)
         if said:
             page.evaluate("document.getElementById('copy-link').click()")

@@ -85,8 +85,8 @@ def check_screen(browser, url, build, width, height):
 
     if not check(tap_control(page, width, height, 'control-switch'), '%s: a tap shows the controls' % label):
         return
-    names = page.evaluate("[...document.querySelectorAll('#controls button')].map(b => "
-                          "[b.getAttribute('aria-label'), b.getBoundingClientRect().width, b.getBoundingClientRect().height])")
+    names = page.evaluate("[...document.querySelectorAll('#controls button')].map(b => [b.getAttribute('aria-label'),"
+                          " b.getBoundingClientRect().width, b.getBoundingClientRect().height])")
     check(all(name and w >= MIN_CONTROL and h >= MIN_CONTROL for name, w, h in names),
           '%s: both controls have a name and a fingertip\'s size' % label, repr(names))
     page.wait_for("document.getElementById('canvas') && document.getElementById('canvas').width === 640", 10)

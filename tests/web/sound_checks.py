@@ -11,8 +11,9 @@ import os
 import subprocess
 
 from web_support import (
-    DIALOG_OPEN, OPENING, OUTPUT_RATE, ROOT, STALL_MS, answer_dialog, check, check_audio_rate, figures, heard_twice,
-    left_channel, pitch, read_capture, record, render, serve_build, site_variant, song_places)
+    DIALOG_OPEN, OPENING, OUTPUT_RATE, ROOT, STALL_MS, answer_dialog, check, check_ahead, check_audio_rate, figures,
+    heard_twice, left_channel, longest_stall_ms, pitch, read_capture, record, render, serve_build, site_variant,
+    song_places)
 
 FORCED_RATE = 48000
 PITCH_CENTS = 10
@@ -99,13 +100,15 @@ def check_slow_processor(browser, url, build):
     page.pump(0.5)
     starved = page.evaluate("tarnwick.audio.starved") - before
     share = (page.evaluate("tarnwick.audio.mainThreadMixMs") - mixed) / (10.0 * THROTTLE_SECONDS)
-    gap = page.evaluate("tarnwick.audio.longestPollGapMs")
+    gap = longest_stall_ms(page)
     figures.append(('%s: main thread mixing' % label, '%.1f %% of the time' % share))
-    detail = '%d starved quanta; mixing took %.1f %% of the main thread; longest poll gap %d ms' % (starved, share, gap)
+    detail = '%d starved quanta; mixing took %.1f %% of the main thread; held up for %d ms at the longest' % (
+        starved, share, gap)
     if starved > 0 and gap >= STALL_MS:
         record('SKIP', '%s: the host held the main thread back' % label, detail)
     else:
         check(starved == 0, '%s: %d s without a starved quantum' % (label, THROTTLE_SECONDS), detail)
+        check_ahead(page, label)
 
 
 def run(browser, site, urls, native_build, work, servers):

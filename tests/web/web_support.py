@@ -268,6 +268,33 @@ def check_audio_rate(page, label, tolerance=RATE_TOLERANCE):
         record('FAIL', name, detail)
 
 
+LEAST_AHEAD_MS = 500
+
+
+def longest_stall_ms(page):
+    """The longest time the mixing was held up by the host: between two looks of the streaming thread at the
+    device, or, without threads, also while the page's own thread took in no report of the worklet."""
+    gap = page.evaluate("tarnwick.audio.longestPollGapMs")
+    if page.evaluate("tarnwick.build") == 'single':
+        gap = max(gap, page.evaluate("tarnwick.audio.longestReportGapMs"))
+    return gap
+
+
+def check_ahead(page, label):
+    """The mixing keeps at least half a second of new sound ready ahead of the speaker (from the first
+    second on); a host that held the mixing back for most of the ring is a skip with its figures."""
+    ahead = page.evaluate("tarnwick.audio.leastAheadMs")
+    name = '%s: at least %d ms of sound always ready ahead of the speaker' % (label, LEAST_AHEAD_MS)
+    stall = longest_stall_ms(page)
+    detail = 'at the least %s ms; the mixing held up for %d ms at the longest' % (ahead, stall)
+    if ahead is not None and ahead >= LEAST_AHEAD_MS:
+        record('PASS', name, detail)
+    elif stall >= STALL_MS:
+        record('SKIP', '%s: the host held the mixing back' % name, detail)
+    else:
+        record('FAIL', name, detail)
+
+
 def read_capture(page, timeout=60):
     """The worklet's copy of its first seconds (16-bit stereo at the context's rate), or None."""
     if page.wait_for("tarnwickPage.captureBase64() !== null", timeout) is None:
@@ -383,7 +410,8 @@ def end_with_escape(page, label):
     check(page.wait_for(ENDED, 10) is not None and page.evaluate("tarnwick.exitCode") == 0,
           '%s: Esc ends the intro on the end screen' % label, 'exit code %s, Esc seen by the page %s times' % (
               page.evaluate("tarnwick.exitCode"), page.evaluate("escapesSeen")))
-    check(page.wait_for("tarnwick.audio.state === 'closed'", 5) is not None, '%s: the audio is closed at the end' % label)
+    check(page.wait_for("tarnwick.audio.state === 'closed'", 5) is not None,
+          '%s: the audio is closed at the end' % label)
 
 
 def dialog_says(page, timeout=30):
