@@ -5,7 +5,9 @@ Checks: with the audio context forced to 48,000 Hz (both builds) the played coun
 clock at the song's speed within 2 %, and a held note of the tone song keeps its pitch against xmrender's
 render within 10 cents; frozen for 5 s and thawed (both builds), the worklet's captured sound holds no piece
 of the song twice; with the processor four times slower (the build without threads, whose main thread
-mixes) 20 s pass without a starved quantum."""
+mixes) 20 s pass without a starved quantum; with the page's own thread held up longer than the ring lasts
+(the same build), the worklet plays silence where nothing new was mixed and then goes on with the song,
+nothing heard twice."""
 import math
 import os
 import subprocess
@@ -18,6 +20,7 @@ from web_support import (
 FORCED_RATE = 48000
 PITCH_CENTS = 10
 FREEZE_SECONDS = 5
+HELD_SECONDS = 3
 THROTTLE_SECONDS = 20
 # Share of the captured song's pieces that must be found in the render for the capture to tell anything.
 FOUND_SHARE = 0.9
@@ -86,6 +89,31 @@ def check_freeze(browser, url, build, xmrender, work):
           '%s and thawed: the sound played holds no piece of the song twice' % label, detail)
 
 
+def check_held_back(browser, url, build, xmrender, work):
+    """The page's own thread kept busy for longer than the ring lasts (without threads it is the one that
+    mixes): the worklet plays silence where nothing new was mixed, counts it, and goes on with the song where
+    it stopped; nothing is heard twice."""
+    label = '%s, page held up %d s' % (build, HELD_SECONDS)
+    page = browser.new_page()
+    if not check(start(page, url + '?test&capture=%d' % (HELD_SECONDS + 8)), '%s: the greeting plays' % label):
+        return
+    page.pump(2.0)
+    page.evaluate("(() => { const until = performance.now() + %d; while (performance.now() < until) {} })()"
+                  % (HELD_SECONDS * 1000), timeout=HELD_SECONDS + 30)
+    heard = read_capture(page)
+    if not check(heard is not None, '%s: the worklet kept what it played' % label):
+        return
+    places = song_places(heard, render(xmrender, os.path.join(ROOT, 'data', 'glimrook.xm'), 30,
+                                       os.path.join(work, 'held.wav')))
+    starved = page.evaluate("tarnwick.audio.starved")
+    twice = heard_twice(places)
+    found = [at for at, place in places if place >= 0]
+    detail = '%d starved quanta; %d of %d pieces of 20 ms found in the song, the last at %.2f s' % (
+        starved, len(found), len(places), (found[-1] if found else 0) / OUTPUT_RATE)
+    check(starved > 0 and not twice and found and found[-1] > (HELD_SECONDS + 4) * OUTPUT_RATE,
+          '%s: silence where nothing new was mixed, then the song goes on; nothing twice' % label, detail)
+
+
 def check_slow_processor(browser, url, build):
     label = '%s, processor 4 times slower' % build
     page = browser.new_page()
@@ -120,4 +148,5 @@ def run(browser, site, urls, native_build, work, servers):
     for build, url in urls.items():
         check_other_rate(browser, serve_build(tone_site, work, build, servers), build, tone, xmrender, work)
         check_freeze(browser, url, build, xmrender, work)
+    check_held_back(browser, urls['single'], 'single', xmrender, work)
     check_slow_processor(browser, urls['single'], 'single')
