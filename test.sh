@@ -2,7 +2,7 @@
 # Builds everything and runs the whole suite: unit, rendering and end-to-end tests under Xvfb, the same
 # suite again with AddressSanitizer and UndefinedBehaviorSanitizer, each fuzz target for a minute, the
 # streaming under ThreadSanitizer, the Windows executables under Wine, and the browser build in headless
-# Chromium.
+# Chromium and in Firefox ESR.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/packages.sh
@@ -19,11 +19,17 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j"$jobs"
 xvfb-run -a -s "-screen 0 800x600x16" ctest --test-dir build --output-on-failure -j"$jobs"
 
-echo "== The greeting in the browser: the emscripten build, checked in headless Chromium"
+echo "== The greeting in the browser: the emscripten builds (with threads and without), checked in headless Chromium"
 bash web/build.sh
 # Debian's own python3 (python3-websocket is its package), under Xvfb for the native frame it compares with;
-# it uses xmrender and scene_frames_gl of the Release build above.
+# it uses xmrender, scene_frames_gl and make_tone_song of the Release build above.
 xvfb-run -a -s "-screen 0 800x600x16" /usr/bin/python3 tests/web/browser_test.py build-web/site build
+
+echo "== The greeting in Firefox ESR: under Xvfb, with a PulseAudio null sink as its sound server"
+# puppeteer-core, pinned by package-lock.json, drives Debian's firefox-esr over WebDriver BiDi; it downloads
+# no browser, and no package may run an install script. Headless Firefox offers no WebGL here: a 24-bit Xvfb.
+npm ci --ignore-scripts --no-audit --no-fund --prefer-offline --loglevel=error
+xvfb-run -a -s "-screen 0 1024x768x24" node tests/web/firefox_test.mjs build-web/site threads single
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build and tests"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNWICK_SANITIZE=address,undefined >/dev/null

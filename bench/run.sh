@@ -55,6 +55,12 @@ if command -v Xvfb >/dev/null; then
     run_intro "$STREAM_SECONDS"
 fi
 
+# The browser build's figures, where web/build.sh has made the site and Chromium is there.
+if [ -f "$ROOT/build-web/site/tarnwick-single.wasm" ] && command -v chromium >/dev/null; then
+    echo "The greeting in Chromium..." >&2
+    /usr/bin/python3 "$ROOT/bench/web_figures.py" "$ROOT/build-web/site" "$REPS" >"$RESULTS/web.json"
+fi
+
 echo "xmrender..." >&2
 python3 - "$ROOT" "$BUILD" "$RESULTS" "$REPS" "$STREAM_SECONDS" <<'EOF'
 import json, os, resource, statistics, subprocess, sys, time
@@ -208,6 +214,23 @@ if os.path.exists(probe):
             "—", None)
 else:
     row("Start-up and streaming figures", "not measured (no Xvfb)", "", None)
+
+web_path = os.path.join(results, "web.json")
+if os.path.exists(web_path):
+    web = json.load(open(web_path))
+    site = web["shared_gz"] + web["threads_gz"] + web["single_gz"]
+    row("The browser site, both builds, gzipped", "%.0f KB" % (site / 1000), "<= 1 MB", site <= 1000000)
+    for build, name in (("threads", "with threads"), ("single", "without threads")):
+        row("  what a reader downloads, the build %s" % name,
+            "%.0f KB" % ((web["shared_gz"] + web[build + "_gz"]) / 1000), "—", None)
+        row("Chromium, the build %s: load to the opening screen (wall)" % name,
+            "%.2f s" % web[build + "_opening_s"], "<= 2 s", web[build + "_opening_s"] <= 2)
+        row("  the click to the first frame (wall)", "%.2f s" % web[build + "_first_frame_s"], "<= 1 s",
+            web[build + "_first_frame_s"] <= 1)
+    row("  the build without threads: main thread mixing (20 s of the song)",
+        "%.2f %% of a core" % web["single_mixing_percent"], "<= 2 %", web["single_mixing_percent"] <= 2)
+else:
+    row("Browser figures", "not measured (no build-web/site or no Chromium)", "", None)
 
 row("Machine load average (1, 5, 15 min) at the end; 2 cores shared", "%.1f %.1f %.1f" % os.getloadavg(), "—", None)
 

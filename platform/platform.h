@@ -156,6 +156,12 @@ bool PlatAudioQueueLoop(const void* ring, uint32_t bytes);
 // count, so it never wraps, and it stands still while the device is paused. false when the device cannot
 // tell (the count is then left unchanged).
 bool PlatAudioPlayedBytes(uint64_t* bytes);
+// Says that the ring's `bytes` bytes at `offset` hold new contents, written after the latest PlatAudioPlayedBytes
+// (by the thread that made that query): the device plays them at their next pass after that count, once.
+// In the browser, where the device can tell new contents from old, it plays silence instead of contents that
+// were not written again since it last played them (and counts that as starved); elsewhere the device plays
+// the ring as it stands. Harmless when nothing is queued.
+void PlatAudioWritten(uint32_t offset, uint32_t bytes);
 // waveOutPause: the device stops reading the ring where it stands and the played-bytes count stops with it;
 // harmless when nothing is queued, already paused or not open.
 void PlatAudioPause();
@@ -171,6 +177,13 @@ void PlatAudioClose();
 // allows (a refused priority is ignored). nullptr when no thread could be made.
 using PlatThreadProc = uint32_t (*)(void* param);
 PlatThread PlatStartThread(PlatThreadProc proc, void* param);
+// The streaming work: calls poll(param) about every `periodMs` milliseconds until it returns false. Where the
+// system has threads, on a thread of its own (PlatStartThread); in the browser without shared memory, on the
+// main thread, between frames and whenever the device reports progress while the browser draws no frames.
+// nullptr when it could not be started. PlatJoinThread waits until poll is no longer called (on the main
+// thread at once) and releases the handle.
+using PlatPollProc = bool (*)(void* param);
+PlatThread PlatStartPolling(PlatPollProc poll, void* param, uint32_t periodMs);
 // Waits until the thread has ended and releases its handle; nullptr: nothing.
 void PlatJoinThread(PlatThread thread);
 // Sleep: gives up the processor for at least `milliseconds`.

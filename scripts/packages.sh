@@ -11,6 +11,8 @@ RUN_PACKAGES=(build-essential cmake pkg-config libsdl2-dev libgl1-mesa-dev libgl
 # and clang with its fuzzer runtime.
 TEST_PACKAGES=(xvfb xauth x11-utils x11-apps xdotool tmux python3 clang libclang-rt-14-dev)
 # To build the greeting for the browser (web/build.sh) and, with TEST_PACKAGES, to test it in headless
-# Chromium through the DevTools protocol (./test.sh).
+# Chromium through the DevTools protocol and in Firefox ESR under Xvfb, with a PulseAudio null sink of the
+# test's own as its sound server and parec recording it (./test.sh; puppeteer-core, which drives Firefox,
+# comes from npm through package-lock.json).
 WEB_BUILD_PACKAGES=(cmake python3 emscripten)
-WEB_TEST_PACKAGES=(chromium python3-websocket)
+WEB_TEST_PACKAGES=(chromium python3-websocket firefox-esr pulseaudio pulseaudio-utils)

@@ -107,15 +107,18 @@ void SndClose();
 void SndSetTempo(Song* song, int32_t bpm);
 // Mixes block WriteBlock of the ring for CurrentSong, calling onTick at each tick boundary.
 void SndMixBlock();
-// The streaming thread: every 5 ms re-mixes each block the device has finished playing. Returns 0.
-uint32_t SndStreamThread(void* param);
+// The streaming thread's work, one look at the device per call (the platform calls it every 5 ms, on a thread
+// of its own or, in the browser without shared memory, on the main thread): re-mixes each block the device
+// has finished playing since the last call and tells the device about it. false once a stop is asked for.
+bool SndStreamThread(void* param);
 
 // Stops any song, resets the song's position, pre-mixes the whole ring, queues it on the device and starts
-// the streaming thread. false for no song or while a render runs (then nothing is touched), or when a buffer
-// cannot be allocated (then nothing is started).
+// the streaming thread. false for no song or while a render runs (then nothing is touched); false, with
+// nothing left playing, when no device is open, a buffer cannot be allocated, the device refuses the ring or
+// the streaming thread does not start.
 bool ModPlaySong(Song* song);
-// Ends the streaming thread and releases the mix buffer and block table; the device goes on looping the
-// ring's last contents until SndClose. false for no song.
+// Ends the streaming thread, takes the ring back from the device (which then plays silence) and releases the
+// ring, the mix buffer and the block table. false for no song.
 bool ModStopSong(Song* song);
 
 // ---- Mixer implementations ----------------------------------------------------------------------------------

@@ -176,29 +176,32 @@ void SndMixBlock()
     }
 }
 
-uint32_t SndStreamThread(void* param)
+bool SndStreamThread(void* param)
 {
     (void)param;
-    StreamThreadDone = false;
-    while (!StopRequested) {
-        uint64_t playedBytes = 0;
-        // A failed query skips this poll.
-        if (PlatAudioPlayedBytes(&playedBytes)) {
-            SndPublishPlayed(playedBytes);
-            uint64_t playedFrames = playedBytes / 4;
-            int32_t playingBlock = static_cast<int32_t>((playedFrames % static_cast<uint64_t>(RingFrames)) /
-                                                        static_cast<uint64_t>(BlockFrames));
-            // Every block the device has finished since the last poll, never the one it is playing.
-            while (WriteBlock != playingBlock) {
-                BlockInProgress = true;
-                SndMixBlock();
-                BlockInProgress = false;
-            }
-        }
-        PlatSleepMs(PollMilliseconds);
+    if (StopRequested) {
+        StreamThreadDone = true;
+        return false;
     }
-    StreamThreadDone = true;
-    return 0;
+    StreamThreadDone = false;
+    uint64_t playedBytes = 0;
+    // A failed query skips this poll.
+    if (PlatAudioPlayedBytes(&playedBytes)) {
+        SndPublishPlayed(playedBytes);
+        uint64_t playedFrames = playedBytes / 4;
+        int32_t playingBlock = static_cast<int32_t>((playedFrames % static_cast<uint64_t>(RingFrames)) /
+                                                    static_cast<uint64_t>(BlockFrames));
+        // Every block the device has finished since the last poll, never the one it is playing.
+        while (WriteBlock != playingBlock) {
+            int32_t block = WriteBlock;
+            BlockInProgress = true;
+            SndMixBlock();
+            BlockInProgress = false;
+            PlatAudioWritten(static_cast<uint32_t>(block) * static_cast<uint32_t>(BlockFrames) * 4,
+                             static_cast<uint32_t>(BlockFrames) * 4);
+        }
+    }
+    return true;
 }
 
 // Releases the buffers of a play; the ring only when the device no longer reads it.
@@ -247,18 +250,12 @@ bool ModPlaySong(Song* song)
         return false;
     }
     ModStopSong(song);
-    if (BlockFrames <= 0) {
-        return false;  // the output was never initialised: there is no ring to play
+    if (!deviceOpen) {
+        return false;  // no device is open (never, or closed since): nothing would be heard
     }
 
     SndResetPlayback(song);
 
-    // An earlier play left its ring looping on the device: take it back before queueing the new one.
-    if (OutputRing != nullptr) {
-        PlatAudioReset();
-        std::free(OutputRing);
-        OutputRing = nullptr;
-    }
     size_t ringFrames = static_cast<size_t>(RingFrames);
     BlockPositions = static_cast<BlockPosition*>(SndAllocZeroed(sizeof(BlockPosition) * static_cast<size_t>(RingBlocks)));
     OutputRing = static_cast<int16_t*>(SndAllocZeroed(ringFrames * 4));
@@ -280,9 +277,16 @@ bool ModPlaySong(Song* song)
         SndMixBlock();
     } while (WriteBlock != 0);
 
-    PlatAudioQueueLoop(OutputRing, static_cast<uint32_t>(ringFrames * 4));
+    // A device that refuses the ring, or streaming that cannot start, would play nothing or the same two
+    // seconds over and over: the play fails and leaves nothing behind.
     StopRequested = false;
-    streamThread = PlatStartThread(SndStreamThread, nullptr);
+    if (PlatAudioQueueLoop(OutputRing, static_cast<uint32_t>(ringFrames * 4))) {
+        streamThread = PlatStartPolling(SndStreamThread, nullptr, PollMilliseconds);
+    }
+    if (streamThread == nullptr) {
+        ModStopSong(song);
+        return false;
+    }
     return true;
 }
 
@@ -301,7 +305,15 @@ bool ModStopSong(Song* song)
         PlatJoinThread(streamThread);
         streamThread = nullptr;
     }
+    StreamThreadDone = true;
     ReleasePlayBuffers();
+    // A stopped song is silent: the device gives the ring back (and so reads it no more) before it goes,
+    // instead of looping its last two seconds until the device is closed.
+    if (OutputRing != nullptr) {
+        PlatAudioReset();
+        std::free(OutputRing);
+        OutputRing = nullptr;
+    }
     CurrentSong = nullptr;
     return true;
 }

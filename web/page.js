@@ -1,11 +1,20 @@
-// The greeting's page: checks that this browser and this server can run it, downloads the program and its
-// data, opens on a "click to open the greeting" screen (the browser plays sound only after a click), starts
-// the intro, and ends on a quiet screen with a way to start again. Every failure is a message on the page,
-// and `tarnwick.error` says which.
+// The greeting's page: checks that this browser can run it, downloads the program and its data, opens on a
+// "tap (or click) to open the greeting" screen (a browser plays sound only after a gesture), starts the
+// intro, and ends on a quiet screen with a way to start again. A failure is a message for the person who
+// opened the link, saying what does not work in this browser and what to do; `tarnwick.error` says which.
 //
-// window.tarnwick = { frames, audio: { state, playedBytes, longestPollGapMs }, error, exitCode } is kept
-// current for tests and the curious. With ?test in the address the worklet keeps the first 10 s it played
-// (tarnwickPage.captureBase64()).
+// Two builds of the program: with shared memory and a streaming thread where the page is cross-origin
+// isolated (on a host that sends the two headers, or through the page's own service worker), and without
+// threads everywhere else (in-app browsers among them), its streaming work on the main thread.
+//
+// window.tarnwick = { build, frames, audio: { state, rate, playedBytes, starved, leastAheadMs (the least sound
+// ready ahead of the speaker since the first second), longestPollGapMs (between two looks of the streaming
+// at the device), longestReportGapMs (between two reports of the worklet taken in by the page),
+// mainThreadMixMs (the page's thread mixing, without threads) }, timing: { openingMs, tapMs, firstFrameMs }
+// (performance.now() when the opening screen showed, the reader tapped and the first frame was shown), error,
+// exitCode } is kept current for tests and the curious. With ?test in the address
+// the worklet keeps the first 10 s it played (?test&capture=N for N seconds; tarnwickPage.captureBase64()),
+// and ?build=single picks the build without threads on an isolated page too.
 //
 // Your own greeting: #greeting= and percent-encoded UTF-8 in the address's fragment (never sent to a server).
 // Its bytes go to the program as the intro's own --greeting option would give them: written to a file the
@@ -14,21 +23,32 @@
 
 (function() {
     const OutputRate = 44100;
-    const CaptureSeconds = 10;
+    const ControlsShownMs = 3000;
+    const TurnHintShownMs = 4000;
 
     const tarnwick = {
+        build: null,
         frames: 0,
-        audio: {state: 'none', playedBytes: 0, longestPollGapMs: 0},
+        audio: {state: 'none', rate: 0, playedBytes: 0, starved: 0, leastAheadMs: Infinity, longestPollGapMs: 0,
+                longestReportGapMs: 0, mainThreadMixMs: 0},
+        timing: {openingMs: null, tapMs: null, firstFrameMs: null},
         error: null,
         exitCode: null
     };
     window.tarnwick = tarnwick;
 
-    const testMode = new URLSearchParams(location.search).has('test');
+    const query = new URLSearchParams(location.search);
+    const testMode = query.has('test');
+    const captureSeconds = Number(query.get('capture')) > 0 ? Number(query.get('capture')) : 10;
     const element = id => document.getElementById(id);
+    // A touch screen without a mouse: the opening says "tap" and no keys.
+    const touchScreen = matchMedia('(pointer: coarse)').matches ||
+        (navigator.maxTouchPoints > 0 && !matchMedia('(any-pointer: fine)').matches);
     let lastPrinted = '';
-    let audioWords = null;   // the shared control block's words while a ring plays
+    let audioWords = null;   // the control words while a ring plays (the played count: with shared memory)
     let capture = null;      // the worklet's copy of its first seconds (test mode)
+    let lastReport = 0;      // when the worklet's latest report came in (performance.now())
+    let running = false;     // the intro runs (between the tap and its end)
 
     function show(id) {
         for (const screen of ['loading', 'opening', 'ending', 'failure']) {
@@ -36,24 +56,70 @@
         }
     }
 
-    function fail(kind, text) {
+    // What this browser cannot do, and what the reader can do about it: open the link elsewhere (a button
+    // copies it), or try again.
+    const OpenElsewhere = touchScreen
+        ? "Open the link in your phone's own browser (Safari or Chrome), or on a computer."
+        : 'Open the link in another browser (Chrome, Firefox, Safari or Edge), or on another device.';
+    function fail(kind, text, advice, offer) {
         if (tarnwick.error === null) {
             tarnwick.error = kind;
         }
         console.error('tarnwick: ' + kind + ': ' + text);
+        running = false;
         element('failure-text').textContent = text;
+        element('failure-advice').textContent = advice || '';
+        element('copy-link').hidden = offer !== 'copy';
+        element('retry').hidden = offer !== 'retry';
         element('stage').hidden = true;
+        element('controls').hidden = true;
         show('failure');
+    }
+
+    function copyLink() {
+        const link = location.href;
+        const done = () => { element('copy-done').textContent = 'The link is copied.'; };
+        const byHand = () => {
+            // Where the browser lets no page write the clipboard, the link stands ready to copy by hand.
+            element('copy-area').hidden = false;
+            element('copy-text').value = link;
+            element('copy-text').select();
+            try {
+                if (document.execCommand('copy')) {
+                    done();
+                    return;
+                }
+            } catch (e) {
+                // fall through to the selected text
+            }
+            element('copy-done').textContent = 'Copy the link above.';
+        };
+        if (navigator.clipboard && navigator.clipboard.writeText) {
+            navigator.clipboard.writeText(link).then(done, byHand);
+        } else {
+            byHand();
+        }
     }
 
     // ---- What the web platform (platform/web/web_library.js) asks of the page ----------------------------
     const page = {
         audioContext: null,
         workletReady: null,
-        captureBytes: testMode ? CaptureSeconds * OutputRate * 4 : 0,
+        pressKey: null,   // set by the platform: a key pressed and released
+
+        captureBytes() {
+            if (!testMode || page.audioContext === null) {
+                return 0;
+            }
+            return Math.round(captureSeconds * page.audioContext.sampleRate) * 4;
+        },
 
         sceneShown() {
             show(null);
+        },
+
+        sceneLaidOut() {
+            updateTurnHint();
         },
 
         messageBox(caption, text, yesNo) {
@@ -88,10 +154,11 @@
             });
         },
 
-        audioStarted(shared) {
+        audioStarted(shared, sharedMemory) {
+            const memory = Module.HEAP32.buffer;
             audioWords = {
-                played: new BigInt64Array(Module.wasmMemory.buffer, shared, 1),
-                words: new Int32Array(Module.wasmMemory.buffer, shared, 5)
+                played: sharedMemory ? new BigInt64Array(memory, shared, 1) : null,
+                words: new Int32Array(memory, shared, 10)
             };
         },
 
@@ -101,14 +168,37 @@
         },
 
         audioMessage(data) {
-            if (data && data.capture) {
+            if (data.played !== undefined) {
+                // The worklet reports every few milliseconds: a longer wait between two reports is the time
+                // the page's thread was held up (and, without threads, could not mix).
+                const now = performance.now();
+                if (lastReport !== 0) {
+                    tarnwick.audio.longestReportGapMs = Math.max(tarnwick.audio.longestReportGapMs,
+                                                                 Math.round(now - lastReport));
+                }
+                lastReport = now;
+                tarnwick.audio.playedBytes = data.played;
+                tarnwick.audio.starved = data.starved;
+                // Counted from the first second on: the ring starts full, and the first poll comes with it.
+                if (data.played >= OutputRate * 4) {
+                    tarnwick.audio.leastAheadMs = Math.min(tarnwick.audio.leastAheadMs,
+                                                           Math.round(data.ahead * 1000 / (OutputRate * 4)));
+                }
+            }
+            if (data.capture) {
                 capture = new Uint8Array(data.capture);
             }
         },
 
-        // Bytes the worklet has played out of the ring so far, read now (tarnwick.audio is kept every 100 ms).
+        mainThreadMixed(milliseconds) {
+            tarnwick.audio.mainThreadMixMs += milliseconds;
+        },
+
+        // Bytes the worklet has played out of the ring so far: read now with shared memory, else as last
+        // reported (every few milliseconds).
         playedBytesNow() {
-            return audioWords !== null ? Number(Atomics.load(audioWords.played, 0)) : tarnwick.audio.playedBytes;
+            return audioWords !== null && audioWords.played !== null ? Number(Atomics.load(audioWords.played, 0))
+                : tarnwick.audio.playedBytes;
         },
 
         // The worklet's copy of the first seconds it played, base64 (test mode); null until complete.
@@ -130,9 +220,47 @@
             tarnwick.audio.state = page.audioContext.state;
         }
         if (audioWords !== null) {
-            tarnwick.audio.playedBytes = Number(Atomics.load(audioWords.played, 0));
-            tarnwick.audio.longestPollGapMs = Atomics.load(audioWords.words, 4);
+            if (audioWords.played !== null) {
+                tarnwick.audio.playedBytes = Number(Atomics.load(audioWords.played, 0));
+            }
+            tarnwick.audio.longestPollGapMs = Atomics.load(audioWords.words, 8);
         }
+    }
+
+    // ---- Touch: the controls a tap shows, and the hint to turn a phone held upright -------------------------
+
+    let controlsTimer = 0;
+    function showControls() {
+        if (!running) {
+            return;
+        }
+        element('controls').hidden = false;
+        clearTimeout(controlsTimer);
+        controlsTimer = setTimeout(() => { element('controls').hidden = true; }, ControlsShownMs);
+    }
+
+    function pressFromControl(key) {
+        return event => {
+            event.stopPropagation();
+            showControls();
+            if (page.pressKey !== null) {
+                page.pressKey(key);
+            }
+        };
+    }
+
+    let turnHintTimer = 0;
+    let portraitSeen = false;
+    function updateTurnHint() {
+        const portrait = running && touchScreen && window.innerHeight > window.innerWidth;
+        if (portrait && !portraitSeen) {
+            element('turn-hint').hidden = false;
+            clearTimeout(turnHintTimer);
+            turnHintTimer = setTimeout(() => { element('turn-hint').hidden = true; }, TurnHintShownMs);
+        } else if (!portrait) {
+            element('turn-hint').hidden = true;
+        }
+        portraitSeen = portrait;
     }
 
     // ---- Start-up --------------------------------------------------------------------------------------------
@@ -208,7 +336,7 @@
         return files;
     }
 
-    function loadProgram(files) {
+    function loadProgram(files, script) {
         window.Module = {
             noInitialRun: true,
             print(line) {
@@ -217,6 +345,10 @@
             },
             printErr(line) {
                 console.warn(line);
+            },
+            // The build without threads has its own program file beside the other.
+            locateFile(path, prefix) {
+                return prefix + (script === 'tarnwick.js' ? path : path.replace(/^tarnwick\./, 'tarnwick-single.'));
             },
             preRun: [() => {
                 for (const [path, bytes] of files) {
@@ -229,45 +361,73 @@
             }],
             onRuntimeInitialized() {
                 show('opening');
+                tarnwick.timing.openingMs = performance.now();
             },
             onAbort(what) {
-                fail('program', 'The program stopped: ' + what);
+                fail('program', 'The greeting stopped with an error (' + what + ').', 'Load the page again.', 'retry');
             }
         };
-        const script = document.createElement('script');
-        script.src = 'tarnwick.js';
-        script.onerror = () => fail('program', 'The program (tarnwick.js) could not be downloaded.');
-        document.body.appendChild(script);
+        const tag = document.createElement('script');
+        tag.src = script;
+        tag.onerror = () => fail('program', 'The greeting could not be downloaded.',
+                                 'Check the connection, then try again.', 'retry');
+        document.body.appendChild(tag);
+    }
+
+    // The audio context, made and started inside the tap (a phone lets a page start sound only there). It
+    // asks for the program's rate; a browser that runs at its own rate gets the sound converted by the
+    // worklet.
+    function makeAudioContext() {
+        if (navigator.audioSession) {
+            // The greeting is something to listen to: an iPhone's silent switch does not mute it.
+            try {
+                navigator.audioSession.type = 'playback';
+            } catch (e) {
+                // an older form of the session: left as it is
+            }
+        }
+        const Context = window.AudioContext || window.webkitAudioContext;
+        let context;
+        try {
+            context = new Context({sampleRate: OutputRate, latencyHint: 'playback'});
+        } catch (e) {
+            context = new Context();
+        }
+        context.resume().catch(() => {});
+        return context;
     }
 
     async function open() {
+        tarnwick.timing.tapMs = performance.now();
         element('opening').onclick = null;
+        element('opening').onkeydown = null;
         try {
-            page.audioContext = new AudioContext({sampleRate: OutputRate, latencyHint: 'playback'});
+            page.audioContext = makeAudioContext();
         } catch (e) {
-            fail('audio', 'This browser cannot play sound at 44,100 Hz (' + e.message + ').');
+            fail('audio', 'This browser cannot play sound here (' + e.message + ').', OpenElsewhere, 'copy');
             return;
         }
-        if (page.audioContext.sampleRate !== OutputRate) {
-            fail('audio', 'This browser plays sound at ' + page.audioContext.sampleRate + ' Hz, not 44,100 Hz.');
-            return;
-        }
+        tarnwick.audio.rate = page.audioContext.sampleRate;
         page.audioContext.onstatechange = updateAudio;
         page.workletReady = page.audioContext.audioWorklet.addModule('worklet.js');
         // (Closing the context at an early end also ends a load still running: that is no failure.)
         page.workletReady.catch(e => {
             if (tarnwick.exitCode === null) {
-                fail('audioworklet', 'The audio worklet could not be loaded (' + e + ').');
+                fail('audioworklet', "The greeting's song could not be started (" + e + ').', OpenElsewhere, 'copy');
             }
         });
         show(null);
+        running = true;
         const code = await runMain(programArguments());
         ended(code);
     }
 
     function ended(code) {
         tarnwick.exitCode = code;
+        running = false;
         element('stage').hidden = true;
+        element('controls').hidden = true;
+        element('turn-hint').hidden = true;
         if (page.audioContext !== null) {
             page.audioContext.close().then(updateAudio);
         }
@@ -279,40 +439,69 @@
         show('ending');
     }
 
+    // Which build this page runs: with threads where the page is cross-origin isolated. A host without the
+    // isolation headers gets them from the page's own service worker (installed once, then the page reloads
+    // through it); where that cannot work, the build without threads runs.
+    async function chooseBuild() {
+        if (window.crossOriginIsolated) {
+            sessionStorage.removeItem('tarnwick-isolating');
+            return query.get('build') === 'single' ? 'single' : 'threads';
+        }
+        if ('serviceWorker' in navigator && !sessionStorage.getItem('tarnwick-isolating') &&
+                query.get('build') !== 'single') {
+            try {
+                await navigator.serviceWorker.register('sw.js');
+                await navigator.serviceWorker.ready;
+                sessionStorage.setItem('tarnwick-isolating', '1');
+                location.reload();
+                return null;
+            } catch (e) {
+                console.warn('tarnwick: no service worker: ' + e);
+            }
+        }
+        return 'single';
+    }
+
+    function offerOpening() {
+        if (touchScreen) {
+            element('opening-title').textContent = 'Tap to open the greeting';
+            element('opening-keys').textContent = 'with sound';
+        }
+        element('opening').onclick = open;
+        element('opening').onkeydown = event => {
+            if (event.key === 'Enter' || event.key === ' ') {
+                event.preventDefault();
+                open();
+            }
+        };
+    }
+
     async function start() {
         setInterval(updateAudio, 100);
         element('again').onclick = () => location.reload();
+        element('retry').onclick = () => location.reload();
+        element('copy-link').onclick = copyLink;
+        element('stage').addEventListener('pointerdown', showControls);
+        element('control-switch').onclick = pressFromControl(0x70);
+        element('control-end').onclick = pressFromControl(0x1B);
         if (location.protocol === 'file:') {
-            fail('file', 'This greeting cannot run from a file: serve the folder (web/serve.sh) and open the address it prints.');
+            fail('file', 'This greeting cannot run from a file on this device.',
+                 'Open it from its web address. (To try a copy of the site, serve its folder with web/serve.sh.)');
             return;
         }
-        if (!window.crossOriginIsolated) {
-            // A host that cannot send the isolation headers gets them from the page's own service worker:
-            // installed once, then the page reloads through it.
-            if ('serviceWorker' in navigator && !sessionStorage.getItem('tarnwick-isolating')) {
-                try {
-                    await navigator.serviceWorker.register('sw.js');
-                    await navigator.serviceWorker.ready;
-                    sessionStorage.setItem('tarnwick-isolating', '1');
-                    location.reload();
-                    return;
-                } catch (e) {
-                    console.warn('tarnwick: no service worker: ' + e);
-                }
-            }
-            sessionStorage.removeItem('tarnwick-isolating');
-            fail('isolation', 'This page is not cross-origin isolated, so the sound thread cannot share the ' +
-                 "program's memory. The server must send Cross-Origin-Opener-Policy: same-origin and " +
-                 'Cross-Origin-Embedder-Policy: require-corp with every file.');
+        const build = await chooseBuild();
+        if (build === null) {
             return;
         }
-        sessionStorage.removeItem('tarnwick-isolating');
+        tarnwick.build = build;
         if (document.createElement('canvas').getContext('webgl') === null) {
-            fail('webgl', 'This browser offers no WebGL, so the scene cannot be drawn.');
+            fail('webgl', "This browser cannot draw the greeting's pictures (it offers no WebGL).", OpenElsewhere,
+                 'copy');
             return;
         }
         if (typeof AudioWorkletNode !== 'function') {
-            fail('audioworklet', 'This browser offers no AudioWorklet, so the song cannot be played.');
+            fail('audioworklet', "This browser cannot play the greeting's song (it offers no AudioWorklet).",
+                 OpenElsewhere, 'copy');
             return;
         }
         let files;
@@ -323,11 +512,12 @@
             }
             files = unpackData(await response.arrayBuffer());
         } catch (e) {
-            fail('data', "The greeting's pictures and song (data.pack) could not be downloaded: " + e.message + '.');
+            fail('data', "The greeting's pictures and song could not be downloaded (" + e.message + ').',
+                 'Check the connection, then try again.', 'retry');
             return;
         }
-        element('opening').onclick = open;
-        loadProgram(files);
+        offerOpening();
+        loadProgram(files, build === 'threads' ? 'tarnwick.js' : 'tarnwick-single.js');
     }
 
     start();

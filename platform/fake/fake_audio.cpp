@@ -9,6 +9,8 @@ FakeAudioState fakeAudio;
 void FakeAudioReset()
 {
     fakeAudio.openFails = false;
+    fakeAudio.queueFails = false;
+    fakeAudio.threadStartFails = false;
     fakeAudio.queryFails.store(false);
     fakeAudio.playedBytes.store(0);
     fakeAudio.open = false;
@@ -24,6 +26,9 @@ void FakeAudioReset()
     fakeAudio.ringBytes = 0;
     fakeAudio.queuedOverLoop = false;
     fakeAudio.queries.store(0);
+    fakeAudio.writtenBlocks.store(0);
+    fakeAudio.lastWrittenOffset.store(0);
+    fakeAudio.lastWrittenBytes.store(0);
     fakeAudio.sleeps.store(0);
     fakeAudio.threadsStarted.store(0);
     fakeAudio.threadsJoined.store(0);
@@ -65,7 +70,7 @@ bool PlatAudioOpen(int32_t rate)
 
 bool PlatAudioQueueLoop(const void* ring, uint32_t bytes)
 {
-    if (!fakeAudio.open) {
+    if (!fakeAudio.open || fakeAudio.queueFails) {
         return false;
     }
     if (fakeAudio.ring != nullptr) {
@@ -87,6 +92,13 @@ bool PlatAudioPlayedBytes(uint64_t* bytes)
     }
     *bytes = fakeAudio.playedBytes.load();
     return true;
+}
+
+void PlatAudioWritten(uint32_t offset, uint32_t bytes)
+{
+    fakeAudio.writtenBlocks.fetch_add(1);
+    fakeAudio.lastWrittenOffset.store(offset);
+    fakeAudio.lastWrittenBytes.store(bytes);
 }
 
 void PlatAudioPause()
@@ -136,7 +148,7 @@ struct PlatThreadRec {
 
 PlatThread PlatStartThread(PlatThreadProc proc, void* param)
 {
-    if (proc == nullptr) {
+    if (proc == nullptr || fakeAudio.threadStartFails) {
         return nullptr;
     }
     PlatThreadRec* rec = new (std::nothrow) PlatThreadRec;

@@ -11,6 +11,8 @@
 struct FakeAudioState {
     // Set by the test (main thread) before the call they affect.
     bool openFails = false;
+    bool queueFails = false;         // PlatAudioQueueLoop refuses the ring
+    bool threadStartFails = false;   // PlatStartThread makes no thread
     // Every position query fails while set (any thread may read it).
     std::atomic<bool> queryFails{false};
     // What PlatAudioPlayedBytes reports; the test moves it, PlatAudioQueueLoop sets it to 0.
@@ -36,6 +38,9 @@ struct FakeAudioState {
     // Counted on any thread.
     std::atomic<uint64_t> queries{0};         // position queries, failed ones included
     std::atomic<uint64_t> sleeps{0};          // PlatSleepMs calls
+    std::atomic<uint64_t> writtenBlocks{0};   // PlatAudioWritten calls
+    std::atomic<uint32_t> lastWrittenOffset{0};   // ring bytes of the latest PlatAudioWritten
+    std::atomic<uint32_t> lastWrittenBytes{0};
     std::atomic<int> threadsStarted{0};
     std::atomic<int> threadsJoined{0};
     // While set, a started thread waits before running its procedure (to test a stop that comes first).

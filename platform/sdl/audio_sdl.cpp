@@ -105,6 +105,11 @@ bool PlatAudioPlayedBytes(uint64_t* bytes)
     return true;
 }
 
+void PlatAudioWritten(uint32_t, uint32_t)
+{
+    // SDL's device copies the ring as it stands: it cannot tell new contents from old, so there is nothing to note.
+}
+
 void PlatAudioPause()
 {
     if (audioDevice == 0) {

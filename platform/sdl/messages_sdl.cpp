@@ -1,10 +1,6 @@
 // The message poll over SDL2: SDL events become the few Win32-shaped messages the scene window handles.
 #include "platform/sdl/sdl_internal.h"
 
-// A quit message posted by the window procedure, handed out by the next poll (main thread).
-static bool quitPosted = false;
-static int quitCode = 0;
-
 // The Win32 virtual-key code of an SDL key, or 0 when it has none.
 static uintptr_t VirtualKeyOf(SDL_Keycode key)
 {
@@ -136,9 +132,7 @@ static bool Translate(const SDL_Event& event, PlatMessage* message)
 
 bool PlatPeekMessage(PlatMessage* message)
 {
-    if (quitPosted) {
-        quitPosted = false;
-        *message = PlatMessage{nullptr, PLAT_WM_QUIT, static_cast<uintptr_t>(quitCode), 0};
+    if (TakePostedQuit(message)) {
         return true;
     }
     if (SDL_WasInit(SDL_INIT_VIDEO) == 0) {
@@ -151,23 +145,4 @@ bool PlatPeekMessage(PlatMessage* message)
         }
     }
     return false;
-}
-
-intptr_t PlatDispatchMessage(const PlatMessage& message)
-{
-    if (sdlWindowProc == nullptr) {
-        return 0;
-    }
-    return sdlWindowProc(message.window, message.message, message.wParam, message.lParam);
-}
-
-intptr_t PlatDefWindowProc(PlatWindow, uint32_t, uintptr_t, intptr_t)
-{
-    return 0;
-}
-
-void PlatPostQuitMessage(int exitCode)
-{
-    quitPosted = true;
-    quitCode = exitCode;
 }

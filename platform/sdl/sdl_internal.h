@@ -1,12 +1,10 @@
 // State shared by the SDL2 implementation's files (window, messages, boxes). Main thread only.
 #pragma once
 
-#include "platform/platform.h"
+#include "platform/common/common_internal.h"
 
 #include <SDL.h>
 
-// The window procedure registered with the scene window class.
-extern PlatWindowProc sdlWindowProc;
 // The window made last and not yet destroyed; only its window events reach the window procedure.
 extern SDL_Window* sdlCurrentWindow;
 

@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 
-PlatWindowProc sdlWindowProc = nullptr;
 SDL_Window* sdlCurrentWindow = nullptr;
 
 // The display mode found by PlatChangeDisplayMode, applied when the fullscreen window is made.
@@ -64,16 +63,16 @@ bool PlatRegisterWindowClass(PlatWindowProc proc)
     SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 16);
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
-    sdlWindowProc = proc;
+    registeredWindowProc = proc;
     return true;
 }
 
 bool PlatUnregisterWindowClass()
 {
-    if (sdlWindowProc == nullptr) {
+    if (registeredWindowProc == nullptr) {
         return false;
     }
-    sdlWindowProc = nullptr;
+    registeredWindowProc = nullptr;
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
     return true;
 }
@@ -162,21 +161,6 @@ PlatDeviceContext PlatGetDeviceContext(PlatWindow window)
 {
     // SDL draws through the window itself; the window stands for its drawing context.
     return reinterpret_cast<PlatDeviceContext>(window);
-}
-
-bool PlatReleaseDeviceContext(PlatWindow window, PlatDeviceContext dc)
-{
-    return dc != nullptr && reinterpret_cast<PlatWindow>(dc) == window;
-}
-
-int PlatChoosePixelFormat(PlatDeviceContext dc, const PlatPixelFormat& request)
-{
-    // SDL has one format per window, set up at registration; a request it can serve gets format 1.
-    const uint32_t needed = PLAT_PFD_DRAW_TO_WINDOW | PLAT_PFD_SUPPORT_OPENGL;
-    if (dc == nullptr || (request.dwFlags & needed) != needed || request.iPixelType != PLAT_PFD_TYPE_RGBA) {
-        return 0;
-    }
-    return 1;
 }
 
 bool PlatSetPixelFormat(PlatDeviceContext dc, int format, const PlatPixelFormat&)

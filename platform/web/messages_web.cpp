@@ -4,15 +4,9 @@
 // no frames from the browser, so the frame loop simply waits in SwapBuffers until it is seen again.
 #include "platform/web/web_internal.h"
 
-// A quit message posted by the window procedure, handed out by the next poll (main thread).
-static bool quitPosted = false;
-static int quitCode = 0;
-
 bool PlatPeekMessage(PlatMessage* message)
 {
-    if (quitPosted) {
-        quitPosted = false;
-        *message = PlatMessage{nullptr, PLAT_WM_QUIT, static_cast<uintptr_t>(quitCode), 0};
+    if (TakePostedQuit(message)) {
         return true;
     }
     int32_t fields[3];
@@ -22,24 +16,4 @@ bool PlatPeekMessage(PlatMessage* message)
     *message = PlatMessage{WebOpenWindow(), static_cast<uint32_t>(fields[0]), static_cast<uintptr_t>(fields[1]),
                            static_cast<intptr_t>(fields[2])};
     return true;
-}
-
-intptr_t PlatDispatchMessage(const PlatMessage& message)
-{
-    PlatWindowProc proc = WebWindowProc();
-    if (proc == nullptr) {
-        return 0;
-    }
-    return proc(message.window, message.message, message.wParam, message.lParam);
-}
-
-intptr_t PlatDefWindowProc(PlatWindow, uint32_t, uintptr_t, intptr_t)
-{
-    return 0;
-}
-
-void PlatPostQuitMessage(int exitCode)
-{
-    quitPosted = true;
-    quitCode = exitCode;
 }

@@ -1,53 +1,14 @@
-// Threads and sleeping in the browser: POSIX threads, which run as Web Workers sharing the program's memory.
-// The browser has no thread priorities; the streaming thread's worker has a core of its own to run on.
-#include "platform/platform.h"
+// Threads in the browser build with shared memory are POSIX threads running as Web Workers (through the
+// C++ library, platform/common/thread_std.cpp). The browser has no thread priorities; the streaming
+// thread's worker has a core of its own to run on.
+#include "platform/common/common_internal.h"
+#include "platform/web/web_internal.h"
 
-#include <pthread.h>
-#include <unistd.h>
-
-#include <new>
-
-struct PlatThreadRec {
-    pthread_t thread;
-    PlatThreadProc proc;
-    void* param;
-};
-
-static void* RunThread(void* data)
+void PlatRaiseThreadPriority()
 {
-    PlatThreadRec* rec = static_cast<PlatThreadRec*>(data);
-    rec->proc(rec->param);
-    return nullptr;
 }
 
-PlatThread PlatStartThread(PlatThreadProc proc, void* param)
+void WebPollBetweenFrames()
 {
-    if (proc == nullptr) {
-        return nullptr;
-    }
-    PlatThreadRec* rec = new (std::nothrow) PlatThreadRec{};
-    if (rec == nullptr) {
-        return nullptr;
-    }
-    rec->proc = proc;
-    rec->param = param;
-    if (pthread_create(&rec->thread, nullptr, RunThread, rec) != 0) {
-        delete rec;
-        return nullptr;
-    }
-    return rec;
-}
-
-void PlatJoinThread(PlatThread thread)
-{
-    if (thread == nullptr) {
-        return;
-    }
-    pthread_join(thread->thread, nullptr);
-    delete thread;
-}
-
-void PlatSleepMs(uint32_t milliseconds)
-{
-    usleep(static_cast<useconds_t>(milliseconds) * 1000);
+    // The streaming thread polls on its own.
 }

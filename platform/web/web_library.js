@@ -9,8 +9,18 @@ var LibraryTarnwickWeb = {
         events: [],           // [message, wParam, lParam] waiting for PlatPeekMessage
         pressed: {},          // keys whose press was handed out since the last poll that found none
         fullscreenCanvas: false,  // the canvas now on the page was made for fullscreen
+        viewportFullscreen: false,  // fullscreen is the whole viewport (the browser has no element fullscreen)
         leaving: false,       // the program itself asked to leave fullscreen
         node: null,           // the audio worklet's node while a ring plays
+        rate: 0,              // the rate the program mixes at (frames per second)
+        ring: 0,              // the queued ring's address, its control words' address, and whether the
+        shared: 0,            // worklet reads them from shared memory (the build with threads)
+        sharedMemory: false,
+        played: 0,            // bytes played, as the worklet last reported
+        written: [],          // blocks mixed again, not yet sent to the worklet (the build without threads)
+        writtenPerMessage: 4,
+        polling: false,       // the streaming work runs on the main thread now (the build without threads)
+        lastPoll: 0,          // when it last ran (performance.now())
         // Win32 virtual-key codes by KeyboardEvent.code: the same keys as on every other system.
         keys: null,
 
@@ -56,8 +66,40 @@ var LibraryTarnwickWeb = {
             TwWeb.events.push([event.type === 'keydown' ? 0x0100 : 0x0101, key, 0]);
         },
 
+        fullscreenElement: function() {
+            return document.fullscreenElement || document.webkitFullscreenElement || null;
+        },
+
+        // The canvas as large as the viewport allows with its aspect kept: the whole viewport in fullscreen,
+        // at most its own size in a window.
+        layout: function() {
+            var canvas = document.getElementById('canvas');
+            if (!canvas) {
+                return;
+            }
+            var width = document.documentElement.clientWidth || window.innerWidth;
+            var height = window.innerHeight;
+            if (!TwWeb.fullscreenCanvas) {
+                width = Math.min(width, canvas.width);
+                height = Math.min(height, canvas.height);
+            }
+            var scale = Math.min(width / canvas.width, height / canvas.height);
+            canvas.style.width = canvas.width * scale + 'px';
+            canvas.style.height = canvas.height * scale + 'px';
+            if (window.tarnwickPage) {
+                window.tarnwickPage.sceneLaidOut();
+            }
+        },
+
+        // A key pressed and released, as the page's touch controls give them.
+        pressKey: function(key) {
+            TwWeb.events.push([0x0100, key, 0]);
+            TwWeb.events.push([0x0101, key, 0]);
+        },
+
         onFullscreenChange: function() {
-            if (document.fullscreenElement) {
+            TwWeb.layout();
+            if (TwWeb.fullscreenElement()) {
                 return;
             }
             if (TwWeb.leaving) {
@@ -82,6 +124,12 @@ var LibraryTarnwickWeb = {
         window.addEventListener('keydown', TwWeb.onKey, true);
         window.addEventListener('keyup', TwWeb.onKey, true);
         document.addEventListener('fullscreenchange', TwWeb.onFullscreenChange);
+        document.addEventListener('webkitfullscreenchange', TwWeb.onFullscreenChange);
+        window.addEventListener('resize', TwWeb.layout);
+        window.addEventListener('orientationchange', TwWeb.layout);
+        if (window.tarnwickPage) {
+            window.tarnwickPage.pressKey = TwWeb.pressKey;
+        }
     },
 
     tw_web_enter_fullscreen__deps: ['$TwWeb'],
@@ -89,11 +137,31 @@ var LibraryTarnwickWeb = {
     tw_web_enter_fullscreen: function() {
         return Asyncify.handleAsync(async function() {
             var stage = document.getElementById('stage');
-            if (!stage || !stage.requestFullscreen) {
+            if (!stage) {
                 return 0;
             }
+            var request = stage.requestFullscreen || stage.webkitRequestFullscreen;
+            var enabled = document.fullscreenEnabled !== undefined ? document.fullscreenEnabled
+                                                                   : document.webkitFullscreenEnabled;
+            if (typeof request !== 'function' || enabled === false) {
+                // No element fullscreen here (an iPhone, an embedded page): the whole viewport is the
+                // fullscreen, and nothing has to be refused.
+                TwWeb.viewportFullscreen = true;
+                stage.classList.add('viewport-fullscreen');
+                return 1;
+            }
             try {
-                await stage.requestFullscreen({navigationUI: 'hide'});
+                var asked = request.call(stage, {navigationUI: 'hide'});
+                if (asked && typeof asked.then === 'function') {
+                    await asked;
+                } else {
+                    // The prefixed form answers only by its change event.
+                    await new Promise(function(resolve) {
+                        document.addEventListener('webkitfullscreenchange', resolve, {once: true});
+                        document.addEventListener('webkitfullscreenerror', resolve, {once: true});
+                        setTimeout(resolve, 1000);
+                    });
+                }
             } catch (e) {
                 return 0;
             }
@@ -102,20 +170,32 @@ var LibraryTarnwickWeb = {
             if (navigator.keyboard && navigator.keyboard.lock) {
                 navigator.keyboard.lock(['Escape']).catch(function() {});
             }
-            return document.fullscreenElement ? 1 : 0;
+            return TwWeb.fullscreenElement() ? 1 : 0;
         });
     },
 
     tw_web_leave_fullscreen__deps: ['$TwWeb'],
     tw_web_leave_fullscreen: function() {
+        if (TwWeb.viewportFullscreen) {
+            TwWeb.viewportFullscreen = false;
+            var stage = document.getElementById('stage');
+            if (stage) {
+                stage.classList.remove('viewport-fullscreen');
+            }
+            return;
+        }
         if (navigator.keyboard && navigator.keyboard.unlock) {
             navigator.keyboard.unlock();
         }
-        if (document.fullscreenElement) {
+        if (TwWeb.fullscreenElement()) {
             TwWeb.leaving = true;
-            document.exitFullscreen().catch(function() {
-                TwWeb.leaving = false;
-            });
+            var exit = document.exitFullscreen || document.webkitExitFullscreen;
+            var left = exit.call(document);
+            if (left && typeof left.catch === 'function') {
+                left.catch(function() {
+                    TwWeb.leaving = false;
+                });
+            }
         }
     },
 
@@ -142,10 +222,6 @@ var LibraryTarnwickWeb = {
         canvas.width = width;
         canvas.height = height;
         canvas.className = fullscreen ? 'fullscreen' : 'windowed';
-        if (!fullscreen) {
-            canvas.style.width = width + 'px';
-            canvas.style.height = height + 'px';
-        }
         stage.appendChild(canvas);
         stage.hidden = false;
         document.title = UTF8ToString(title);
@@ -153,6 +229,7 @@ var LibraryTarnwickWeb = {
         if (window.tarnwickPage) {
             window.tarnwickPage.sceneShown();
         }
+        TwWeb.layout();
         return 1;
     },
 
@@ -168,8 +245,8 @@ var LibraryTarnwickWeb = {
     tw_web_next_frame__sig: 'v',
     tw_web_next_frame: function() {
         return Asyncify.handleSleep(function(wakeUp) {
-            if (window.tarnwick) {
-                window.tarnwick.frames++;
+            if (window.tarnwick && window.tarnwick.frames++ === 0) {
+                window.tarnwick.timing.firstFrameMs = performance.now();
             }
             requestAnimationFrame(function() {
                 wakeUp();
@@ -206,11 +283,12 @@ var LibraryTarnwickWeb = {
         });
     },
 
+    tw_web_audio_open__deps: ['$TwWeb'],
     tw_web_audio_open__sig: 'ii',
     tw_web_audio_open: function(rate) {
         return Asyncify.handleAsync(async function() {
             var page = window.tarnwickPage;
-            if (!page || !page.audioContext || page.audioContext.sampleRate !== rate) {
+            if (!page || !page.audioContext) {
                 return 0;
             }
             try {
@@ -218,6 +296,8 @@ var LibraryTarnwickWeb = {
             } catch (e) {
                 return 0;
             }
+            // Any rate of the context serves: the worklet converts from the program's.
+            TwWeb.rate = rate;
             return 1;
         });
     },
@@ -228,38 +308,100 @@ var LibraryTarnwickWeb = {
         if (!page || !page.audioContext) {
             return 0;
         }
+        TwWeb.sharedMemory = typeof SharedArrayBuffer !== 'undefined' && wasmMemory.buffer instanceof SharedArrayBuffer;
+        TwWeb.ring = ring;
+        TwWeb.shared = shared;
+        TwWeb.played = 0;
+        TwWeb.written = [];
+        var options = {bytes: bytes, rate: TwWeb.rate, captureBytes: page.captureBytes()};
+        if (TwWeb.sharedMemory) {
+            options.memory = wasmMemory.buffer;
+            options.ring = ring;
+            options.shared = shared;
+        } else {
+            options.ringCopy = HEAPU8.slice(ring, ring + bytes).buffer;
+        }
         try {
             TwWeb.node = new AudioWorkletNode(page.audioContext, 'tarnwick-ring', {
                 numberOfInputs: 0,
                 numberOfOutputs: 1,
                 outputChannelCount: [2],
-                processorOptions: {
-                    memory: wasmMemory.buffer,
-                    ring: ring,
-                    bytes: bytes,
-                    shared: shared,
-                    captureBytes: page.captureBytes
-                }
+                processorOptions: options
             });
         } catch (e) {
             return 0;
         }
         TwWeb.node.port.onmessage = function(message) {
-            page.audioMessage(message.data);
+            var data = message.data;
+            if (data.played !== undefined) {
+                TwWeb.played = data.played;
+                // No frame has run the streaming work for a while (a hidden tab, a dialog waiting): the
+                // worklet's progress runs it.
+                if (TwWeb.polling && performance.now() - TwWeb.lastPoll > 30) {
+                    Module['_tw_web_poll']();
+                }
+            }
+            page.audioMessage(data);
         };
         TwWeb.node.connect(page.audioContext.destination);
-        page.audioStarted(shared);
+        page.audioStarted(shared, TwWeb.sharedMemory);
         return 1;
     },
 
     tw_web_audio_stop__deps: ['$TwWeb'],
     tw_web_audio_stop: function() {
         if (TwWeb.node) {
+            if (!TwWeb.sharedMemory) {
+                TwWeb.node.port.postMessage({stop: true});
+            }
             TwWeb.node.disconnect();
             TwWeb.node = null;
         }
         if (window.tarnwickPage) {
             window.tarnwickPage.audioStopped();
+        }
+    },
+
+    tw_web_audio_control__deps: ['$TwWeb'],
+    tw_web_audio_control: function() {
+        if (TwWeb.node && !TwWeb.sharedMemory) {
+            TwWeb.node.port.postMessage({paused: HEAP32[(TwWeb.shared + 36) >> 2] !== 0});
+        }
+    },
+
+    tw_web_audio_played__deps: ['$TwWeb'],
+    tw_web_audio_played: function() {
+        return TwWeb.played;
+    },
+
+    tw_web_audio_written__deps: ['$TwWeb'],
+    tw_web_audio_written: function(offset, bytes, freshStart, freshEnd) {
+        if (!TwWeb.node) {
+            return;
+        }
+        // Sent a few blocks at a time: a message costs more than the mixing of a block, and the worklet has
+        // about two seconds in hand.
+        var data = HEAPU8.slice(TwWeb.ring + offset, TwWeb.ring + offset + bytes).buffer;
+        TwWeb.written.push({offset: offset, data: data});
+        if (TwWeb.written.length >= TwWeb.writtenPerMessage) {
+            var parts = TwWeb.written;
+            TwWeb.written = [];
+            TwWeb.node.port.postMessage({written: parts, freshStart: freshStart, freshEnd: freshEnd},
+                                        parts.map(function(part) { return part.data; }));
+        }
+    },
+
+    tw_web_polling__deps: ['$TwWeb'],
+    tw_web_polling: function(on) {
+        TwWeb.polling = on !== 0;
+        TwWeb.lastPoll = performance.now();
+    },
+
+    tw_web_polled__deps: ['$TwWeb'],
+    tw_web_polled: function(milliseconds) {
+        TwWeb.lastPoll = performance.now();
+        if (window.tarnwickPage) {
+            window.tarnwickPage.mainThreadMixed(milliseconds);
         }
     }
 };

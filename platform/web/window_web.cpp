@@ -16,17 +16,11 @@ struct PlatWindowRec {
 
 // The one canvas window, its procedure and its context (main thread).
 static PlatWindowRec canvasWindow = {false};
-static PlatWindowProc webWindowProc = nullptr;
 static EMSCRIPTEN_WEBGL_CONTEXT_HANDLE currentContext = 0;
 
 PlatWindow WebOpenWindow()
 {
     return canvasWindow.open ? &canvasWindow : nullptr;
-}
-
-PlatWindowProc WebWindowProc()
-{
-    return webWindowProc;
 }
 
 bool PlatRegisterWindowClass(PlatWindowProc proc)
@@ -35,16 +29,16 @@ bool PlatRegisterWindowClass(PlatWindowProc proc)
         return false;
     }
     tw_web_start();
-    webWindowProc = proc;
+    registeredWindowProc = proc;
     return true;
 }
 
 bool PlatUnregisterWindowClass()
 {
-    if (webWindowProc == nullptr) {
+    if (registeredWindowProc == nullptr) {
         return false;
     }
-    webWindowProc = nullptr;
+    registeredWindowProc = nullptr;
     return true;
 }
 
@@ -95,24 +89,8 @@ bool PlatDestroyWindow(PlatWindow window)
 
 PlatDeviceContext PlatGetDeviceContext(PlatWindow window)
 {
-    // The canvas draws itself: the window stands for its drawing context.
+    // The canvas draws itself: the open window stands for its drawing context.
     return window == &canvasWindow && canvasWindow.open ? reinterpret_cast<PlatDeviceContext>(window) : nullptr;
-}
-
-bool PlatReleaseDeviceContext(PlatWindow window, PlatDeviceContext dc)
-{
-    return dc != nullptr && reinterpret_cast<PlatWindow>(dc) == window;
-}
-
-int PlatChoosePixelFormat(PlatDeviceContext dc, const PlatPixelFormat& request)
-{
-    // WebGL offers one format (8 bits a channel, a depth buffer of at least 16 bits): it serves any RGBA
-    // request for a double-buffered OpenGL window.
-    const uint32_t needed = PLAT_PFD_DRAW_TO_WINDOW | PLAT_PFD_SUPPORT_OPENGL;
-    if (dc == nullptr || (request.dwFlags & needed) != needed || request.iPixelType != PLAT_PFD_TYPE_RGBA) {
-        return 0;
-    }
-    return 1;
 }
 
 bool PlatSetPixelFormat(PlatDeviceContext dc, int format, const PlatPixelFormat&)
@@ -184,6 +162,7 @@ void PlatSwapBuffers(PlatDeviceContext dc)
     if (dc == nullptr) {
         return;
     }
+    WebPollBetweenFrames();
     tw_web_next_frame();
 }
 

@@ -93,6 +93,11 @@ bool PlatAudioPlayedBytes(uint64_t* bytes)
     return true;
 }
 
+void PlatAudioWritten(uint32_t, uint32_t)
+{
+    // The wave device loops the ring as it stands: it cannot tell new contents from old, so there is nothing to note.
+}
+
 void PlatAudioPause()
 {
     if (waveDevice == nullptr || devicePaused) {

@@ -400,10 +400,10 @@ TEST_F(StreamTest, StopBeforeTheThreadStartsEndsItWithoutMixing)
     EXPECT_EQ(CurrentSong, nullptr);
     EXPECT_EQ(MixBuffer, nullptr);
     EXPECT_EQ(BlockPositions, nullptr);
-    // The device goes on looping the ring until SndClose.
-    EXPECT_NE(OutputRing, nullptr);
-    EXPECT_EQ(fakeAudio.ring, OutputRing);
-    EXPECT_EQ(fakeAudio.resets, 0);
+    // The device has given the ring back (it plays silence) and the ring is gone.
+    EXPECT_EQ(OutputRing, nullptr);
+    EXPECT_EQ(fakeAudio.ring, nullptr);
+    EXPECT_EQ(fakeAudio.resets, 1);
 }
 
 TEST_F(StreamTest, StopTwiceAndNoSong)
@@ -420,13 +420,12 @@ TEST_F(StreamTest, StopTwiceAndNoSong)
     EXPECT_EQ(BlockPositions, nullptr);
 }
 
-TEST_F(StreamTest, PlayAfterStopTakesTheOldLoopBackAndStartsFresh)
+TEST_F(StreamTest, PlayAfterStopStartsFresh)
 {
     ASSERT_TRUE(ModPlaySong(&song));
     PlayTo(BlockBytes(2));
     ASSERT_TRUE(ModStopSong(&song));
-    const int16_t* oldRing = OutputRing;
-    EXPECT_EQ(fakeAudio.ring, oldRing);
+    EXPECT_EQ(fakeAudio.ring, nullptr);
     TestSample stale(std::vector<int16_t>(10, 1), LoopNone);
     SetSteadyVoice(MixVoices[3], &stale.sample, 0, 3, 40, 40);
     MixVoices[3].slot = 77;
@@ -492,15 +491,20 @@ TEST_F(StreamTest, AFailedAllocationStartsNothing)
     EXPECT_TRUE(ModStopSong(&song));
 }
 
-TEST_F(StreamTest, CloseReleasesTheRingOnlyAfterTheReset)
+// A stopped song is silent at once: the stop takes the ring back from the device before it goes. Closing
+// afterwards resets and closes the device without releasing anything twice.
+TEST_F(StreamTest, StopTakesTheRingBackFromTheDevice)
 {
     ASSERT_TRUE(ModPlaySong(&song));
+    PlayTo(BlockBytes(3));
+    ASSERT_NE(fakeAudio.ring, nullptr);
     ASSERT_TRUE(ModStopSong(&song));
-    EXPECT_NE(OutputRing, nullptr);
-    SndClose();
     EXPECT_EQ(OutputRing, nullptr);
     EXPECT_EQ(fakeAudio.ring, nullptr);
     EXPECT_EQ(fakeAudio.resets, 1);
+    EXPECT_FALSE(FakeAudioPlay(BlockBytes(1)));
+    SndClose();
+    EXPECT_EQ(OutputRing, nullptr);
     EXPECT_EQ(fakeAudio.closes, 1);
     EXPECT_FALSE(fakeAudio.open);
     SndClose();  // closing again is harmless
@@ -617,8 +621,55 @@ TEST_F(StreamTest, AThousandPlayStopCycles)
     EXPECT_EQ(fakeAudio.threadsJoined.load(), 1000);
     EXPECT_TRUE(StreamThreadDone);
     EXPECT_FALSE(BlockInProgress);
-    EXPECT_EQ(fakeAudio.resets, 999);
+    EXPECT_EQ(fakeAudio.resets, 1000);
     EXPECT_FALSE(fakeAudio.queuedOverLoop);
+}
+
+// A play that cannot be heard says so: on a device never opened or closed since, on a device that refuses
+// the ring, and when the streaming cannot start. Nothing is left playing or allocated, and the device loops
+// no ring.
+TEST_F(StreamTest, APlayThatCannotBeHeardFails)
+{
+    SndClose();
+    EXPECT_FALSE(ModPlaySong(&song));
+    EXPECT_EQ(fakeAudio.queues, 0);
+    EXPECT_EQ(OutputRing, nullptr);
+
+    ASSERT_TRUE(SndInit(44100));
+    fakeAudio.queueFails = true;
+    EXPECT_FALSE(ModPlaySong(&song));
+    EXPECT_EQ(fakeAudio.threadsStarted.load(), 0);
+    fakeAudio.queueFails = false;
+
+    fakeAudio.threadStartFails = true;
+    EXPECT_FALSE(ModPlaySong(&song));
+    EXPECT_EQ(fakeAudio.threadsStarted.load(), 0);
+    EXPECT_EQ(fakeAudio.ring, nullptr);
+    fakeAudio.threadStartFails = false;
+
+    EXPECT_EQ(CurrentSong, nullptr);
+    EXPECT_EQ(OutputRing, nullptr);
+    EXPECT_EQ(MixBuffer, nullptr);
+    EXPECT_EQ(BlockPositions, nullptr);
+    EXPECT_TRUE(StreamThreadDone);
+    EXPECT_TRUE(ModPlaySong(&song));
+    EXPECT_TRUE(ModStopSong(&song));
+}
+
+// Every block mixed again is announced to the device with its place in the ring, so that a device that can
+// tell new contents from old plays each block once.
+TEST_F(StreamTest, EachMixedBlockIsAnnouncedToTheDevice)
+{
+    ASSERT_TRUE(ModPlaySong(&song));
+    EXPECT_EQ(fakeAudio.writtenBlocks.load(), 0u);  // the pre-mix goes with the queued ring
+    PlayTo(BlockBytes(3));
+    EXPECT_EQ(fakeAudio.writtenBlocks.load(), 3u);
+    EXPECT_EQ(fakeAudio.lastWrittenOffset.load(), BlockBytes(2));
+    EXPECT_EQ(fakeAudio.lastWrittenBytes.load(), BlockBytes(1));
+    PlayTo(BlockBytes(RingBlocks + 1));
+    EXPECT_EQ(fakeAudio.writtenBlocks.load(), static_cast<uint64_t>(RingBlocks + 1));
+    EXPECT_EQ(fakeAudio.lastWrittenOffset.load(), 0u);
+    EXPECT_TRUE(ModStopSong(&song));
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 """A small client of the DevTools protocol for headless Chromium: starts the browser, opens pages, evaluates
-expressions, presses keys, clicks, takes screenshots, and collects each page's console errors and uncaught
-exceptions.
+expressions, presses keys, clicks and taps, emulates a phone's screen and touch, slows the processor down,
+freezes a page, takes screenshots, and collects each page's console errors and uncaught exceptions.
 
 Debian's python3-websocket carries the protocol's messages (run with Debian's /usr/bin/python3)."""
 import base64
@@ -120,6 +120,30 @@ class Page:
             self.send('Input.dispatchKeyEvent', {'type': kind, 'code': code, 'key': key,
                                                  'windowsVirtualKeyCode': key_code,
                                                  'nativeVirtualKeyCode': key_code})
+
+    def emulate_phone(self, width, height):
+        """A phone's screen of width x height CSS pixels (3 device pixels each) with touch and no mouse."""
+        self.send('Emulation.setDeviceMetricsOverride', {
+            'width': width, 'height': height, 'deviceScaleFactor': 3, 'mobile': True,
+            'screenWidth': width, 'screenHeight': height,
+            'screenOrientation': {'type': 'portraitPrimary' if height > width else 'landscapePrimary',
+                                  'angle': 0 if height > width else 90}})
+        self.send('Emulation.setTouchEmulationEnabled', {'enabled': True, 'maxTouchPoints': 5})
+        self.send('Emulation.setEmitTouchEventsForMouse', {'enabled': True, 'configuration': 'mobile'})
+
+    def tap(self, x, y):
+        """A finger's tap at (x, y): a touch start and end, and nothing of a mouse or keyboard."""
+        point = [{'x': x, 'y': y, 'radiusX': 4, 'radiusY': 4, 'force': 1}]
+        self.send('Input.dispatchTouchEvent', {'type': 'touchStart', 'touchPoints': point})
+        self.send('Input.dispatchTouchEvent', {'type': 'touchEnd', 'touchPoints': []})
+
+    def throttle_cpu(self, rate):
+        """The page's processor `rate` times slower (1: as it is)."""
+        self.send('Emulation.setCPUThrottlingRate', {'rate': rate})
+
+    def set_frozen(self, frozen):
+        """Freezes the page as a browser freezes a tab in the background (no tasks, no frames), or thaws it."""
+        self.send('Page.setWebLifecycleState', {'state': 'frozen' if frozen else 'active'})
 
     def screenshot_png(self):
         return base64.b64decode(self.send('Page.captureScreenshot', {'format': 'png'})['data'])

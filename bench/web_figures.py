@@ -1,0 +1,85 @@
+#!/usr/bin/env python3
+"""The browser build's figures, for bench/run.sh: the site's size (gzipped, as a server sends it), and in
+desktop Chromium for each build the time from loading the page to the opening screen, from the click to the
+first frame, and the share of the main thread spent mixing.
+
+Usage: web_figures.py SITE REPS   (Debian's /usr/bin/python3; prints one JSON object)
+Times are medians over REPS page loads; the mixing share is measured over 20 s of the song. The machine may be
+shared: wall times vary with its load."""
+import gzip
+import json
+import os
+import shutil
+import statistics
+import sys
+import tempfile
+
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests', 'web'))
+import cdp  # noqa: E402
+from web_support import DIALOG_OPEN, OPENING, answer_dialog, serve_build  # noqa: E402
+
+SHARED_FILES = ('index.html', 'page.js', 'worklet.js', 'sw.js', 'data.pack')
+BUILD_FILES = {'threads': ('tarnwick.js', 'tarnwick.wasm', 'tarnwick.worker.js'),
+               'single': ('tarnwick-single.js', 'tarnwick-single.wasm')}
+MIX_SECONDS = 20
+
+
+def gzipped(path):
+    with open(path, 'rb') as f:
+        return len(gzip.compress(f.read(), 9))
+
+
+def one_load(browser, url, measure_mixing):
+    """Loads the page and opens the greeting: (load to opening, click to first frame, mixing share or None)."""
+    page = browser.new_page()
+    page.navigate(url)
+    if page.wait_for(OPENING, 60) is None:
+        raise RuntimeError('the page at %s did not open (tarnwick.error %s)' % (url, page.evaluate("tarnwick.error")))
+    page.click(400, 300)
+    page.wait_for("tarnwick.timing.firstFrameMs !== null || %s" % DIALOG_OPEN, 30)
+    if page.evaluate(DIALOG_OPEN):
+        answer_dialog(page, 'dialog-yes')
+        page.wait_for("tarnwick.timing.firstFrameMs !== null", 30)
+    timing = page.evaluate("tarnwick.timing")
+    share = None
+    if measure_mixing:
+        page.pump(2.0)
+        before = page.evaluate("[tarnwick.audio.mainThreadMixMs, performance.now()]")
+        page.pump(MIX_SECONDS)
+        after = page.evaluate("[tarnwick.audio.mainThreadMixMs, performance.now()]")
+        share = 100.0 * (after[0] - before[0]) / (after[1] - before[1])
+    page.press('Escape', 'Escape', 0x1B)
+    return timing['openingMs'] / 1000.0, (timing['firstFrameMs'] - timing['tapMs']) / 1000.0, share
+
+
+def main():
+    if len(sys.argv) != 3:
+        print(__doc__)
+        return 2
+    site, reps = os.path.abspath(sys.argv[1]), int(sys.argv[2])
+    figures = {'shared_gz': sum(gzipped(os.path.join(site, f)) for f in SHARED_FILES)}
+    for build, files in BUILD_FILES.items():
+        figures[build + '_gz'] = sum(gzipped(os.path.join(site, f)) for f in files)
+    work = tempfile.mkdtemp(prefix='tw_web_bench_')
+    servers = []
+    browser = cdp.Browser(extra_flags=['--autoplay-policy=no-user-gesture-required'])
+    try:
+        for build in BUILD_FILES:
+            url = serve_build(site, work, build, servers)
+            loads = [one_load(browser, url, build == 'single' and rep == 0) for rep in range(reps)]
+            figures[build + '_opening_s'] = statistics.median(load[0] for load in loads)
+            figures[build + '_first_frame_s'] = statistics.median(load[1] for load in loads)
+            if build == 'single':
+                figures['single_mixing_percent'] = loads[0][2]
+    finally:
+        browser.close()
+        for server in servers:
+            server.close()
+        shutil.rmtree(work, ignore_errors=True)
+    print(json.dumps(figures))
+    return 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())
