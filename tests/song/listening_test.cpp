@@ -242,8 +242,9 @@ protected:
                     if (tracks.count(track) != 0)
                         continue;
                     NoteCell& c = pattern.cells[row * alone->channelCount + track];
+                    int sub = c.param >> 4;
                     bool steers = c.effect == 0xB || c.effect == 0xD || c.effect == 0xF || c.effect == 0x10 ||
-                                  c.effect == 0x11 || (c.effect == 0xE && ((c.param >> 4) == 6 || (c.param >> 4) == 0xE));
+                                  c.effect == 0x11 || (c.effect == 0xE && (sub == 6 || sub == 0xE));
                     c = steers ? NoteCell{0, 0, 0, c.effect, c.param} : NoteCell{};
                 }
         }
@@ -805,7 +806,8 @@ TEST_F(GlimrookListening, TheKickStaysWithin12DbOfTheTuneThroughAPhoneSpeaker)
 // stretches of 8192 frames (bins 5.4 Hz apart) one after the other.
 constexpr size_t SpectrumWindow = 8192;
 
-std::vector<double> SummedSpectrum(const std::vector<double>& mid, const std::vector<std::pair<int64_t, int64_t>>& spans)
+std::vector<double> SummedSpectrum(const std::vector<double>& mid,
+                                   const std::vector<std::pair<int64_t, int64_t>>& spans)
 {
     static std::vector<double> hann;
     if (hann.empty())

@@ -390,8 +390,8 @@ TEST_F(GlimrookSong, NoOrderOrSectionRepeatsAnotherEvenTransposed)
             if (!SameShape(song, sections[i], sections[j]))
                 continue;
             int transpose = 0;
-            double share =
-                TransposedShare(song, sections[i].firstOrder, sections[j].firstOrder, sections[i].orderCount, &transpose);
+            double share = TransposedShare(song, sections[i].firstOrder, sections[j].firstOrder,
+                                           sections[i].orderCount, &transpose);
             std::printf("%s / %s: %.0f %% of the cells shared (moved by %d)\n", sections[i].name, sections[j].name,
                         100.0 * share, transpose);
             EXPECT_LE(share, 0.80) << sections[j].name << " is " << sections[i].name << " moved by " << transpose

@@ -417,8 +417,8 @@ static void PlaceBass(Section& section, const std::vector<ChordSpan>& chords, in
 
 // A second voice beside a melody, note by note: a diatonic third below it, or above it. A note of a beat or
 // longer whose third would rub against the chord under it (a semitone, tritone or major seventh; shorter
-// ones pass), and every note of two beats or more and the tune's last take the nearest chord note at least a
-// minor third away on the same side instead, so that every held note and the close land on the chord.
+// ones pass), and every note of two beats or more and the melody's last take the nearest chord note at least
+// a minor third away on the same side instead, so that every held note and the close land on the chord.
 static std::vector<MelodyNote> Harmony(const std::vector<MelodyNote>& melody, int startRow,
                                        const std::vector<ChordSpan>& chords, int transpose, int tonic, bool above)
 {
@@ -511,8 +511,8 @@ constexpr int KickGhost = 50;
 constexpr int HatAccent = 28;
 constexpr int SixteenthHatVolume = 9;
 
-// A sleigh-bell or hi-hat stroke a tick late: the little drag of a hand, on off-beats only, so that the tune's
-// beats stay on the grid.
+// A hi-hat stroke a tick late: the little drag of a hand, on off-beats only, so that the tune's beats stay on
+// the grid.
 static void Late(Section& section, int row, int track)
 {
     PutEffect(section, row, track, FxExtended, ExNoteDelay | 1);
@@ -609,8 +609,7 @@ enum class HatStyle {
 
 struct Groove {
     HatStyle hats = HatStyle::Closed;
-    bool extraKicks = false;  // a kick on the off-beat after the snare in the second and third bar of a phrase
-    bool snare = true;
+    bool extraKicks = false;  // a kick on the last eighth of a phrase's second bar and after the snare in its third
 };
 
 // 4/4 in phrases of four bars: kick on 1 (full) and 3 (softer), snare on 2 and 4, hats as the groove says
@@ -629,11 +628,9 @@ static void FourFourDrums(Section& section, int startRow, int bars, const Groove
             Kick(section, row + 14, KickGhost);
         if (groove.extraKicks && b % 4 == 2)
             Kick(section, row + 6, KickGhost);
-        if (groove.snare) {
-            Snare(section, row + 4);
-            if (!ends)
-                Snare(section, row + 12);
-        }
+        Snare(section, row + 4);
+        if (!ends)
+            Snare(section, row + 12);
         for (int e = 0; e < 8; ++e) {
             int r = row + 2 * e;
             if (ends && e >= 6)
@@ -877,14 +874,16 @@ static Section Intro()
         for (int k = 0; k < 8; ++k) {
             int tone = shape[k] == 3 ? chord.pad[0] + 12 : chord.pad[shape[k]];
             PutNote(s, 16 * bar + 2 * k, TrBell, tone + 24, InsCelesta, 24 + 2 * bar);
+            // A little left, against the choir's brighter top voice on the right.
+            PutEffect(s, 16 * bar + 2 * k, TrBell, FxSetPanning, 0x70);
         }
     }
     PutNote(s, 48, TrBell, 86, InsCelesta, 30);  // D6
     for (int r = 48; r < 58; ++r)
         PutEffect(s, r, TrBell, FxArpeggio, 0x47);
     PutKeyOff(s, 58, TrBell);
-    PutNote(s, 32, TrBass, 48, InsBass, SoftBassVolume);  // C3
-    PutNote(s, 48, TrBass, 50, InsBass, SoftBassVolume);  // D3
+    PutNote(s, 32, TrBass, chords[2].chord->root, InsBass, SoftBassVolume);  // C2
+    PutNote(s, 48, TrBass, chords[3].chord->root, InsBass, SoftBassVolume);  // D2
     for (int r = 32; r < 56; r += 4)
         Sleigh(s, r, 4 + (r - 32) / 2);
     for (int r = 56; r < s.rows; r += 2)
@@ -895,10 +894,9 @@ static Section Intro()
 }
 
 // The fir tree on the celesta an octave up, with its echo; choir, a soft bass and hats that run up into the
-// second half and into the lead's turn. The pattern opens
-// with the tune's pick-up, so the jump back from the ending lands on it, and holds the whole tune after it;
-// its last two rows are the lead's pick-up. Sets speed and tempo again, since the song comes back here after
-// the ending has slowed down.
+// second half and into the lead's turn. The pattern opens with the tune's pick-up, so the jump back from the
+// ending lands on it, and holds the whole tune after it; its last two rows are the lead's pick-up. Sets
+// speed and tempo again, since the song comes back here after the ending has slowed down.
 static Section FirTreeOnCelesta()
 {
     Section s = MakeSection(PickUpRows + FirTreeRows);
@@ -1003,8 +1001,8 @@ static Section Fill()
 }
 
 // Jingle Bells verse: lead with vibrato on its long notes and a glide up to the high D, a celesta chord
-// trill on each chord and then answers on the off-beats, choir, walking bass, 4/4 drums with closed hats (a different fill closing each of its
-// four phrases) and sleigh bells on the eighths.
+// trill on each chord and then answers on the off-beats, choir, walking bass, 4/4 drums with closed hats (a
+// different fill closing each of its four phrases) and sleigh bells on the eighths.
 static Section Verse()
 {
     Section s = MakeSection(4 * RowsPerPattern);
@@ -1127,23 +1125,21 @@ static Section Chorus(int transpose, bool intoFirTree, const ChorusPhrase (&phra
     return s;
 }
 
+// The choruses' grooves: open hats after the snare, then kicks between the beats too, or sixteenth hats.
+constexpr Groove OpenHats{HatStyle::OpenAfterSnare, false};
+constexpr Groove Driving{HatStyle::OpenAfterSnare, true};
+constexpr Groove Busy{HatStyle::Sixteenths, true};
+
 // The chorus in G: the second voice under the tune throughout; the celesta doubles the tune, then answers it
 // and sings over it while the bass jumps octaves and the drums thicken (sixteenth hats, kicks between the
 // beats) for the tune's repeat.
 static Section ChorusInG()
 {
-    Groove open;
-    open.hats = HatStyle::OpenAfterSnare;
-    Groove busy;
-    busy.hats = HatStyle::Sixteenths;
-    busy.extraKicks = true;
-    Groove driving = open;
-    driving.extraKicks = true;
     const ChorusPhrase phrases[4] = {
-        {false, -1, BellPart::Double, false, open, DrumFill::Sixteenths},
-        {false, -1, BellPart::Double, false, open, DrumFill::Roll},
-        {false, -1, BellPart::Answers, true, busy, DrumFill::Tumble},
-        {false, -1, BellPart::Descant, true, driving, DrumFill::Roll},
+        {false, -1, BellPart::Double, false, OpenHats, DrumFill::Sixteenths},
+        {false, -1, BellPart::Double, false, OpenHats, DrumFill::Roll},
+        {false, -1, BellPart::Answers, true, Busy, DrumFill::Tumble},
+        {false, -1, BellPart::Descant, true, Driving, DrumFill::Roll},
     };
     return Chorus(0, true, phrases);
 }
@@ -1154,18 +1150,11 @@ static Section ChorusInG()
 // back to the second voice under the tune with the celesta doubling it.
 static Section ChorusInA()
 {
-    Groove open;
-    open.hats = HatStyle::OpenAfterSnare;
-    Groove busy;
-    busy.hats = HatStyle::Sixteenths;
-    busy.extraKicks = true;
-    Groove driving = open;
-    driving.extraKicks = true;
     const ChorusPhrase phrases[4] = {
         {true, 0, BellPart::Descant, false, Groove{}, DrumFill::Roll},
-        {false, 1, BellPart::Answers, false, open, DrumFill::Sixteenths},
-        {false, 1, BellPart::Descant, true, driving, DrumFill::Stop},
-        {false, -1, BellPart::Double, true, busy, DrumFill::Roll},
+        {false, 1, BellPart::Answers, false, OpenHats, DrumFill::Sixteenths},
+        {false, 1, BellPart::Descant, true, Driving, DrumFill::Stop},
+        {false, -1, BellPart::Double, true, Busy, DrumFill::Roll},
     };
     return Chorus(UpToA, false, phrases);
 }
@@ -1364,7 +1353,8 @@ std::vector<GlimrookSection> GlimrookSections()
     int order = 0;
     for (const NamedSection& named : Arrangement()) {
         int patterns = static_cast<int>(named.section.patternRows.size());
-        table.push_back({named.name, named.part, order, patterns, named.section.firstBar, named.rowsPerBar, named.tuneTrack});
+        table.push_back({named.name, named.part, order, patterns, named.section.firstBar, named.rowsPerBar,
+                         named.tuneTrack});
         order += patterns;
     }
     return table;

@@ -244,8 +244,8 @@ static XmInstrument Choir()
 // A string plucked near its end: many harmonics that die away the faster the higher they are, down to a held
 // tone that keeps its first six harmonics (about 40 % of its energy above the fundamental, mostly in the
 // second and third), so that the bass still sounds on small speakers that play nothing below 100 Hz while
-// its fundamental carries the song's low end and its upper harmonics stay out of the tune's way. The loop holds that tone while the
-// envelope fades the note.
+// its fundamental carries the song's low end and its upper harmonics stay out of the tune's way. The loop
+// holds that tone while the envelope fades the note.
 static XmInstrument PluckedBass()
 {
     constexpr int Root = 36;  // C2
