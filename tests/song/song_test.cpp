@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include <iterator>
 #include <set>
 #include <string>
+#include <tuple>
 #include <unistd.h>
 
 namespace {
@@ -285,6 +287,174 @@ TEST_F(GlimrookSong, PlaysTwoToThreeMinutesBeforeLoopingToTheRestartPosition)
         row = nextRow;
     }
     FAIL() << "the song never returns to an earlier position";
+}
+
+// ---- Variety ----------------------------------------------------------------------------------------------------
+
+bool DrumInstrument(int instrument)
+{
+    return instrument == InsKick || instrument == InsSnare || instrument == InsHiHat;
+}
+
+// Cells of two order positions of equal length compared: `used` counts the cells that hold anything in either,
+// `shared` those that are equal once the pitched notes of the second are moved by `transpose` semitones (drum
+// and sleigh-bell notes stay where they are, key-offs are key-offs).
+struct CellMatch {
+    int shared = 0;
+    int used = 0;
+};
+
+CellMatch CompareOrders(const Song* song, int orderA, int orderB, int transpose)
+{
+    CellMatch match;
+    const Pattern& a = song->patterns[song->orders[orderA]];
+    const Pattern& b = song->patterns[song->orders[orderB]];
+    for (int k = 0; k < a.rowCount * song->channelCount; ++k) {
+        NoteCell x = a.cells[k];
+        NoteCell y = b.cells[k];
+        auto empty = [](const NoteCell& c) {
+            return c.note == 0 && c.instrument == 0 && c.volume == 0 && c.effect == 0 && c.param == 0;
+        };
+        if (empty(x) && empty(y))
+            continue;
+        bool pitched = y.instrument != InsSleigh && !DrumInstrument(y.instrument);
+        if (y.note >= 1 && y.note <= 96 && pitched)
+            y.note = static_cast<uint8_t>(std::clamp(y.note + transpose, 0, 255));
+        ++match.used;
+        if (x.note == y.note && x.instrument == y.instrument && x.volume == y.volume && x.effect == y.effect &&
+            x.param == y.param)
+            ++match.shared;
+    }
+    return match;
+}
+
+// Two sections of as many order positions, of equal lengths one by one.
+bool SameShape(const Song* song, const GlimrookSection& a, const GlimrookSection& b)
+{
+    if (a.orderCount != b.orderCount)
+        return false;
+    for (int k = 0; k < a.orderCount; ++k)
+        if (song->patterns[song->orders[a.firstOrder + k]].rowCount !=
+            song->patterns[song->orders[b.firstOrder + k]].rowCount)
+            return false;
+    return true;
+}
+
+// The highest share of their cells that two runs of `count` order positions of equal lengths share under
+// one transposition of the second (an octave up or down at most, none included), and that transposition.
+double TransposedShare(const Song* song, int firstA, int firstB, int count, int* best)
+{
+    double highest = 0.0;
+    for (int transpose = -12; transpose <= 12; ++transpose) {
+        CellMatch total;
+        for (int k = 0; k < count; ++k) {
+            CellMatch m = CompareOrders(song, firstA + k, firstB + k, transpose);
+            total.shared += m.shared;
+            total.used += m.used;
+        }
+        double share = total.used > 0 ? double(total.shared) / total.used : 1.0;
+        if (share > highest) {
+            highest = share;
+            *best = transpose;
+        }
+    }
+    return highest;
+}
+
+// No order position plays another again, cell for cell or moved by a transposition in more than 80 % of its
+// cells (a repeat of the tune varies its arrangement), and no section does so with another section.
+TEST_F(GlimrookSong, NoOrderOrSectionRepeatsAnotherEvenTransposed)
+{
+    double mostShared = 0.0;
+    std::string mostSharedPair;
+    for (int a = 0; a < song->orderCount; ++a)
+        for (int b = a + 1; b < song->orderCount; ++b) {
+            if (song->patterns[song->orders[a]].rowCount != song->patterns[song->orders[b]].rowCount)
+                continue;
+            CellMatch same = CompareOrders(song, a, b, 0);
+            EXPECT_LT(same.shared, same.used) << "order " << b << " plays order " << a << " again cell for cell";
+            int transpose = 0;
+            double share = TransposedShare(song, a, b, 1, &transpose);
+            EXPECT_LE(share, 0.80) << "order " << b << " is order " << a << " moved by " << transpose
+                                   << " semitones in " << 100.0 * share << " % of its cells";
+            if (share > mostShared) {
+                mostShared = share;
+                mostSharedPair = "orders " + std::to_string(a) + " and " + std::to_string(b) + " (moved by " +
+                                 std::to_string(transpose) + ")";
+            }
+        }
+    std::printf("most alike: %s, %.0f %% of the cells shared\n", mostSharedPair.c_str(), 100.0 * mostShared);
+    std::vector<GlimrookSection> sections = GlimrookSections();
+    for (size_t i = 0; i < sections.size(); ++i)
+        for (size_t j = i + 1; j < sections.size(); ++j) {
+            if (!SameShape(song, sections[i], sections[j]))
+                continue;
+            int transpose = 0;
+            double share = TransposedShare(song, sections[i].firstOrder, sections[j].firstOrder,
+                                           sections[i].orderCount, &transpose);
+            std::printf("%s / %s: %.0f %% of the cells shared (moved by %d)\n", sections[i].name, sections[j].name,
+                        100.0 * share, transpose);
+            EXPECT_LE(share, 0.80) << sections[j].name << " is " << sections[i].name << " moved by " << transpose
+                                   << " semitones in " << 100.0 * share << " % of its cells";
+        }
+}
+
+// The drum hits (kick, snare and hi-hat) of some rows: instrument, note (the hat's closed or open sample),
+// row from the first and whether the hit rolls (retrigger). Volumes and delays are left out: an accent or a
+// late hat is no fill.
+using DrumHits = std::set<std::tuple<int, int, int, bool>>;
+
+struct SectionRow {
+    int order;
+    int row;
+};
+
+// Each phrase of four bars in which the drums play ends in a fill: its last beat differs from the last beat
+// of each of its other bars.
+TEST_F(GlimrookSong, EveryDrumPhraseEndsInAFill)
+{
+    int phrases = 0;
+    for (const GlimrookSection& section : GlimrookSections()) {
+        // The rows played, up to a pattern break or a jump.
+        std::vector<SectionRow> rows;
+        for (int k = 0; k < section.orderCount; ++k) {
+            int order = section.firstOrder + k;
+            for (int row = 0; row < song->patterns[song->orders[order]].rowCount; ++row) {
+                rows.push_back({order, row});
+                bool leaves = false;
+                for (int track = 0; track < song->channelCount; ++track)
+                    leaves = leaves || Cell(order, row, track).effect == 0xB || Cell(order, row, track).effect == 0xD;
+                if (leaves)
+                    break;
+            }
+        }
+        auto hits = [&](int first, int count) {
+            DrumHits found;
+            for (int r = first; r < first + count; ++r)
+                for (int track = 0; track < song->channelCount; ++track) {
+                    const NoteCell& c = Cell(rows[size_t(r)].order, rows[size_t(r)].row, track);
+                    if (c.note >= 1 && c.note <= 96 && DrumInstrument(c.instrument))
+                        found.insert({c.instrument, c.note, r - first, c.effect == 0xE && (c.param >> 4) == 9});
+                }
+            return found;
+        };
+        const int bar = section.rowsPerBar;
+        const int beat = 4;  // rows, in either metre
+        for (int phrase = section.firstBarRow; phrase + 4 * bar <= int(rows.size()); phrase += 4 * bar) {
+            bool drums = false;
+            for (int b = 0; b < 4; ++b)
+                drums = drums || !hits(phrase + b * bar, bar).empty();
+            if (!drums)
+                continue;
+            ++phrases;
+            DrumHits fill = hits(phrase + 4 * bar - beat, beat);
+            for (int b = 0; b < 3; ++b)
+                EXPECT_NE(fill, hits(phrase + (b + 1) * bar - beat, beat))
+                    << section.name << ": the phrase from order " << rows[size_t(phrase)].order << " row "
+                    << rows[size_t(phrase)].row << " ends without a fill (its last beat is bar " << b + 1 << "'s)";
+        }
+    }
+    EXPECT_GT(phrases, 0);
 }
 
 TEST(GlimrookFile, IsSmallAndExactlyWhatTheComposerWrites)

@@ -11,6 +11,12 @@
 // position). That pattern opens with the tune's pick-up, so the intro and the ending are an eighth short of
 // their last bar and the jump back lands on the pick-up.
 //
+// The drums phrase: in phrases of four bars, with a fill in the last beat of each (taken in turn from a few
+// kinds), accents that follow the bar, a kick between the beats now and then and some off-beat hats a tick
+// late. A repeat of a tune varies its arrangement (the chorus's second half, the last chorus against the
+// first, the duet against the lead's statement), and the tune leads its own pitch range: the second voice
+// sings softer and just left of the centre, the celesta beside it just right.
+//
 // What a listener must not hear, and the song's tests check: a note ringing on after its section (every
 // pitched track is released at the end of each section; the celesta dies away by itself), a semitone,
 // tritone or major seventh held against another voice for a beat (the chords change where the tunes need
@@ -28,21 +34,7 @@ namespace {
 
 // ---- Tracks, levels and cells --------------------------------------------------------------------------------
 
-enum Track : int {
-    TrLead,
-    TrBell,
-    TrEcho,
-    TrPad1,
-    TrPad2,
-    TrPad3,
-    TrBass,
-    TrKick,
-    TrSnare,
-    TrHat,
-    TrSleigh,
-    TrHarmony,
-    TrackCount,
-};
+constexpr int TrackCount = GlimrookTrackCount;
 
 constexpr int RowsPerPattern = 64;
 constexpr int RowsPerBeat = 4;
@@ -52,12 +44,20 @@ constexpr int RowsPerBeat = 4;
 constexpr int EchoVolume = 14;
 constexpr int CounterVolume = 18;
 constexpr int DoubleVolume = 20;
-constexpr int HarmonyVolume = 28;
+constexpr int DescantVolume = 22;
+constexpr int HarmonyVolume = 16;       // a third under the tune
+constexpr int HarmonyAboveVolume = 14;  // a third over it, where it is heard most
+constexpr int HarmonyPanning = 0x68;
+constexpr int BellPanning = 0x98;       // the celesta beside the tune, opposite the second voice
 constexpr int SoftBassVolume = 34;
+constexpr int OctaveBassVolume = 32;
 // The verse is lighter than the choruses, which sound at the samples' own volumes.
-constexpr int VerseLeadVolume = 34;
-constexpr int VersePadVolume = 20;
-constexpr int VerseBassVolume = 44;
+constexpr int VerseLeadVolume = 30;
+constexpr int VersePadVolume = 18;
+constexpr int EndingPadVolume = 18;
+constexpr int BreakdownPadVolume = 36;
+constexpr int DuetPadVolume = 20;  // under two voices the choir steps back
+constexpr int VerseBassVolume = 40;
 constexpr int SoftHatVolume = 14;
 constexpr int HatVolume = 24;
 constexpr int OpenHatVolume = 20;
@@ -280,17 +280,19 @@ struct Chord {
     uint8_t arpeggio;  // shimmer of a celesta holding the chord's root: semitones of its third and fifth
 };
 
-// Voicings in G major, kept close together so that the pad voices move little between chords.
+// Voicings in G major, kept close together so that the pad voices move little between chords. The bass
+// keeps below about A2, so that most of its notes sound under 100 Hz, where the low end of the song lives;
+// the fifth lies under the root where the root is high.
 static const Chord ChordTable[] = {
-    {"G", {55, 59, 62}, 43, 50, 0x47},   // G3 B3 D4; G2, D3
-    {"Em", {55, 59, 64}, 40, 47, 0x37},  // G3 B3 E4; E2, B2
-    {"C", {55, 60, 64}, 48, 43, 0x47},   // G3 C4 E4; C3, G2
-    {"Cm", {55, 60, 63}, 48, 43, 0x37},  // G3 C4 Eb4
-    {"D", {54, 57, 62}, 50, 45, 0x47},   // F#3 A3 D4; D3, A2
-    {"D7", {54, 57, 60}, 50, 45, 0x47},  // F#3 A3 C4
+    {"G", {55, 59, 62}, 43, 38, 0x47},   // G3 B3 D4; G2, D2
+    {"Em", {55, 59, 64}, 40, 35, 0x37},  // G3 B3 E4; E2, B1
+    {"C", {55, 60, 64}, 36, 43, 0x47},   // G3 C4 E4; C2, G2
+    {"Cm", {55, 60, 63}, 36, 43, 0x37},  // G3 C4 Eb4
+    {"D", {54, 57, 62}, 38, 45, 0x47},   // F#3 A3 D4; D2, A2
+    {"D7", {54, 57, 60}, 38, 45, 0x47},  // F#3 A3 C4
     {"Am", {57, 60, 64}, 45, 40, 0x37},  // A3 C4 E4; A2, E2
     {"A7", {55, 61, 64}, 45, 40, 0x47},  // G3 C#4 E4
-    {"E7", {56, 59, 62}, 40, 47, 0x47},  // G#3 B3 D4
+    {"E7", {56, 59, 62}, 40, 35, 0x47},  // G#3 B3 D4
 };
 
 static const Chord& FindChord(const std::string& name)
@@ -413,13 +415,14 @@ static void PlaceBass(Section& section, const std::vector<ChordSpan>& chords, in
         }
 }
 
-// A second voice under a melody, note by note: a diatonic third below. A note of a beat or longer whose
-// third would rub against the chord under it (a semitone, tritone or major seventh; shorter ones pass), and
-// every note of two beats or more and the tune's last take the nearest chord note at least a minor third
-// below instead, so that every held note and the close land on the chord.
-static std::vector<MelodyNote> HarmonyBelow(const std::vector<MelodyNote>& melody, int startRow,
-                                            const std::vector<ChordSpan>& chords, int transpose, int tonic)
+// A second voice beside a melody, note by note: a diatonic third below it, or above it. A note of a beat or
+// longer whose third would rub against the chord under it (a semitone, tritone or major seventh; shorter
+// ones pass), and every note of two beats or more and the melody's last take the nearest chord note at least
+// a minor third away on the same side instead, so that every held note and the close land on the chord.
+static std::vector<MelodyNote> Harmony(const std::vector<MelodyNote>& melody, int startRow,
+                                       const std::vector<ChordSpan>& chords, int transpose, int tonic, bool above)
 {
+    const int side = above ? 1 : -1;
     std::vector<MelodyNote> voice = melody;
     int lastNote = -1;
     for (size_t k = 0; k < melody.size(); ++k)
@@ -448,18 +451,29 @@ static std::vector<MelodyNote> HarmonyBelow(const std::vector<MelodyNote>& melod
             return true;
         };
         bool held = note.rows >= 2 * RowsPerBeat || int(k) == lastNote;
-        int third = DiatonicShift(midi, tonic + transpose, -2);
+        int third = DiatonicShift(midi, tonic + transpose, 2 * side);
         int chosen = third;
         if ((note.rows >= RowsPerBeat || held) && !fits(third, held)) {
-            for (int below : {3, 4, 5, 7, 8, 9})
-                if (fits(midi - below, true)) {
-                    chosen = midi - below;
+            for (int away : {3, 4, 5, 7, 8, 9})
+                if (fits(midi + side * away, true)) {
+                    chosen = midi + side * away;
                     break;
                 }
         }
         voice[k].midi = chosen - transpose;
     }
     return voice;
+}
+
+// The second voice as it sings beside the tune: softer than the tune and a little left of the centre, so
+// that the tune stays in front and the mix stays balanced (the celesta answers a little right).
+static MelodyStyle HarmonyStyle(int transpose, bool above)
+{
+    MelodyStyle style;
+    style.transpose = transpose;
+    style.volume = above ? HarmonyAboveVolume : HarmonyVolume;
+    style.panEffect = HarmonyPanning;
+    return style;
 }
 
 // ---- Drums ---------------------------------------------------------------------------------------------------
@@ -489,44 +503,19 @@ static void Sleigh(Section& section, int row, int volume)
     PutNote(section, row, TrSleigh, SleighNote, InsSleigh, volume);
 }
 
-// 2/4 march: kick on the bar, snare on the second beat, closed hats on the off-beats with a ghost hat
-// a sixteenth late (note delay) before each bar line.
-static void PolkaDrums(Section& section, int startRow, int bars, bool snare)
-{
-    for (int b = 0; b < bars; ++b) {
-        int row = startRow + 8 * b;
-        Kick(section, row);
-        if (snare)
-            Snare(section, row + 4);
-        Hat(section, row + 2, HatVolume);
-        Hat(section, row + 6, HatVolume);
-        Hat(section, row + 7, SoftHatVolume);
-        PutEffect(section, row + 7, TrHat, FxExtended, ExNoteDelay | 3);
-    }
-}
+// Accents: the kick on the first beat of a bar strikes full, on its third beat (or on the second bar of a pair
+// in 2/4) softer, and one that slips in between softer still; the hats lean on the bar's first eighth.
+constexpr int KickAccent = 64;
+constexpr int KickSoft = 58;
+constexpr int KickGhost = 50;
+constexpr int HatAccent = 28;
+constexpr int SixteenthHatVolume = 9;
 
-// 4/4: kick on 1 and 3, snare on 2 and 4, closed hats on the eighths, an open hat closing every 4th bar;
-// with `openHats` the off-beats after the snare open every bar.
-static void RockDrums(Section& section, int startRow, int bars, bool openHats)
+// A hi-hat stroke a tick late: the little drag of a hand, on off-beats only, so that the tune's beats stay on
+// the grid.
+static void Late(Section& section, int row, int track)
 {
-    for (int b = 0; b < bars; ++b) {
-        int row = startRow + 16 * b;
-        Kick(section, row);
-        Kick(section, row + 8);
-        Snare(section, row + 4);
-        Snare(section, row + 12);
-        for (int e = 0; e < 8; ++e) {
-            bool open = (b % 4 == 3 && e == 7) || (openHats && (e == 3 || e == 7));
-            Hat(section, row + 2 * e, e % 2 == 0 ? HatVolume : open ? OpenHatVolume : SoftHatVolume, open);
-        }
-    }
-}
-
-// Sleigh bells on every eighth, the beats louder.
-static void SleighEighths(Section& section, int startRow, int rows, int loud, int soft)
-{
-    for (int r = 0; r < rows; r += 2)
-        Sleigh(section, startRow + r, r % RowsPerBeat == 0 ? loud : soft);
+    PutEffect(section, row, track, FxExtended, ExNoteDelay | 1);
 }
 
 // A snare roll over the last beat of a bar ending at `endRow`: retriggered twice, then three times a row.
@@ -536,6 +525,151 @@ static void SnareRoll(Section& section, int endRow)
         Snare(section, r, 28 + 6 * (r - endRow + 4));
         PutEffect(section, r, TrSnare, FxExtended, ExRetrigger | (r < endRow - 2 ? 3 : 2));
     }
+}
+
+// How a phrase of four bars ends: its last beat, the four rows from `row`, played as a fill.
+enum class DrumFill {
+    Roll,        // the snare rolls (retrigger), growing
+    Sixteenths,  // four snare strokes growing, a kick under the first
+    Tumble,      // snare, kick, snare, snare
+    Stop,        // kick and open hat together, then a snare pick-up on the last sixteenth
+    HatRun,      // four closed hats growing: the fill of a quiet section
+};
+
+static void PlayFill(Section& section, int row, DrumFill fill)
+{
+    switch (fill) {
+    case DrumFill::Roll:
+        SnareRoll(section, row + RowsPerBeat);
+        break;
+    case DrumFill::Sixteenths:
+        Kick(section, row, KickSoft);
+        for (int r = 0; r < 4; ++r)
+            Snare(section, row + r, 30 + 8 * r);
+        break;
+    case DrumFill::Tumble:
+        Snare(section, row, 48);
+        Kick(section, row + 1, KickGhost);
+        Snare(section, row + 2, 40);
+        Snare(section, row + 3, 52);
+        break;
+    case DrumFill::Stop:
+        Kick(section, row, KickAccent);
+        Hat(section, row, OpenHatVolume + 6, true);
+        Snare(section, row + 3, 40);
+        break;
+    case DrumFill::HatRun:
+        for (int r = 0; r < 4; ++r)
+            Hat(section, row + r, SoftHatVolume + 3 * r);
+        break;
+    }
+}
+
+// The fill of the phrase that ends with bar `bar` (counted from 0) of a run of phrases: one of `fills` in
+// turn, or none where the bar does not end a phrase.
+static bool PhraseFill(int bar, std::initializer_list<DrumFill> fills, DrumFill* fill)
+{
+    if (bar % 4 != 3 || fills.size() == 0)
+        return false;
+    *fill = fills.begin()[size_t(bar / 4) % fills.size()];
+    return true;
+}
+
+// 2/4 march in phrases of four bars: kick on the bar (every other bar softer), snare on the second beat,
+// closed hats on the off-beats with a ghost hat a sixteenth late (note delay) before each bar line; with
+// `extraKicks` a kick on the last eighth of each phrase's second bar. The last beat of every fourth bar is
+// a fill, taking `fills` in turn.
+static void MarchDrums(Section& section, int startRow, int bars, bool extraKicks, std::initializer_list<DrumFill> fills)
+{
+    for (int b = 0; b < bars; ++b) {
+        int row = startRow + 8 * b;
+        DrumFill fill = DrumFill::Roll;
+        bool ends = PhraseFill(b, fills, &fill);
+        Kick(section, row, b % 2 == 0 ? KickAccent : KickSoft);
+        if (extraKicks && b % 4 == 1)
+            Kick(section, row + 6, KickGhost);
+        Hat(section, row + 2, b % 2 == 0 ? HatAccent : HatVolume);
+        if (ends) {
+            PlayFill(section, row + 4, fill);
+            continue;
+        }
+        Snare(section, row + 4);
+        Hat(section, row + 6, HatVolume);
+        Hat(section, row + 7, SoftHatVolume);
+        PutEffect(section, row + 7, TrHat, FxExtended, ExNoteDelay | 3);
+    }
+}
+
+// The hats of a 4/4 groove.
+enum class HatStyle {
+    Closed,          // closed on the eighths, an open one closing every fourth bar
+    OpenAfterSnare,  // the off-beats after the snare open
+    Sixteenths,      // closed on every sixteenth, the eighths louder
+};
+
+struct Groove {
+    HatStyle hats = HatStyle::Closed;
+    bool extraKicks = false;  // a kick on the last eighth of a phrase's second bar and after the snare in its third
+};
+
+// 4/4 in phrases of four bars: kick on 1 (full) and 3 (softer), snare on 2 and 4, hats as the groove says
+// (the bar's first eighth leaning, every other bar's closed off-beats a tick late); the last beat of every
+// fourth bar is a fill, taking `fills` in turn.
+static void FourFourDrums(Section& section, int startRow, int bars, const Groove& groove,
+                          std::initializer_list<DrumFill> fills)
+{
+    for (int b = 0; b < bars; ++b) {
+        int row = startRow + 16 * b;
+        DrumFill fill = DrumFill::Roll;
+        bool ends = PhraseFill(b, fills, &fill);
+        Kick(section, row, KickAccent);
+        Kick(section, row + 8, KickSoft);
+        if (groove.extraKicks && b % 4 == 1)
+            Kick(section, row + 14, KickGhost);
+        if (groove.extraKicks && b % 4 == 2)
+            Kick(section, row + 6, KickGhost);
+        Snare(section, row + 4);
+        if (!ends)
+            Snare(section, row + 12);
+        for (int e = 0; e < 8; ++e) {
+            int r = row + 2 * e;
+            if (ends && e >= 6)
+                break;
+            bool offBeat = e % 2 == 1;
+            bool open = (groove.hats == HatStyle::OpenAfterSnare && (e == 3 || e == 7)) ||
+                        (groove.hats == HatStyle::Closed && b % 4 == 3 && e == 7);
+            int volume = e == 0 ? HatAccent : !offBeat ? HatVolume : open ? OpenHatVolume : SoftHatVolume;
+            Hat(section, r, volume, open);
+            if (offBeat && !open && b % 2 == 1)
+                Late(section, r, TrHat);
+            if (groove.hats == HatStyle::Sixteenths)
+                Hat(section, r + 1, SixteenthHatVolume);
+        }
+        if (ends)
+            PlayFill(section, row + 12, fill);
+    }
+}
+
+// The breakdown's drums: the kick alone on every beat (the bar's first full, its third a little softer, the
+// others softer still), and the last bar gathering the band again: snare eighths growing, then a roll.
+static void BreakdownDrums(Section& section, int startRow, int bars)
+{
+    for (int b = 0; b < bars; ++b) {
+        int row = startRow + 16 * b;
+        for (int beat = 0; beat < 4; ++beat)
+            Kick(section, row + 4 * beat, beat == 0 ? KickAccent : beat == 2 ? KickSoft : KickGhost);
+    }
+    int last = startRow + 16 * (bars - 1);
+    for (int r = 0; r < 12; r += 2)
+        Snare(section, last + r, 14 + 4 * r);
+    SnareRoll(section, last + 16);
+}
+
+// Sleigh bells on every eighth, the beats louder.
+static void SleighEighths(Section& section, int startRow, int rows, int loud, int soft)
+{
+    for (int r = 0; r < rows; r += 2)
+        Sleigh(section, startRow + r, r % RowsPerBeat == 0 ? loud : soft);
 }
 
 // ---- The tunes -----------------------------------------------------------------------------------------------
@@ -568,8 +702,16 @@ static const char* const JingleChorus =
     "C5:4 C5:4 C5:6 C5:2 | C5:4 B4:4 B4:4 B4:2 B4:2 | D5:4 D5:4 C5:4 A4:4 | G4:16";
 static const char* const JingleChorusChords =
     "G G G G | C C:4 G:12 A7 D7 | G G G G | C C:4 G:12 D7 G";
+// A descant for the celesta over the chorus, chord notes an octave and more above the tune in half and whole
+// bars: it falls where the tune rises and leans on the D7's seventh before each return to G.
+static const char* const JingleChorusDescant =
+    "D6:16 | E6:8 D6:8 | B5:8 G5:8 | A5:8 B5:8 | "
+    "E6:8 C6:8 | E6:4 D6:12 | E6:16 | D6:8 C6:8 | "
+    "B5:16 | D6:8 E6:8 | D6:8 B5:8 | G5:8 D6:8 | "
+    "G5:8 C6:8 | E6:4 D6:12 | A5:8 C6:8 | B5:16";
 
 constexpr int TonicG = 55;
+constexpr int UpToA = 2;  // the last chorus and the ending, in A
 
 // The chorus's last bar when the fir tree follows: the long G gives its last eighth to the pick-up.
 static std::string ChorusIntoFirTree()
@@ -584,7 +726,10 @@ static std::string ChorusIntoFirTree()
 static void ChordShimmer(Section& section, const std::vector<ChordSpan>& chords, int transpose, int volume)
 {
     for (const ChordSpan& span : chords) {
-        PutNote(section, span.row, TrEcho, span.chord->root + 36 + transpose, InsCelesta, volume);
+        int root = 72 + span.chord->root % 12;  // the root between E5 and D#6
+        if (root < 76)
+            root += 12;
+        PutNote(section, span.row, TrEcho, root + transpose, InsCelesta, volume);
         for (int r = 0; r < 3; ++r)
             PutEffect(section, span.row + r, TrEcho, FxArpeggio, span.chord->arpeggio);
         if (span.rows > RowsPerBeat)
@@ -631,6 +776,66 @@ static void PlaceEcho(Section& section, int startRow, const std::vector<MelodyNo
     }
 }
 
+// The notes of a melody that start in rows [from, to), where they stand.
+static std::vector<MelodyNote> Slice(const std::vector<MelodyNote>& melody, int from, int to)
+{
+    std::vector<MelodyNote> notes;
+    for (const MelodyNote& note : melody)
+        if (note.row >= from && note.row < to)
+            notes.push_back(note);
+    return notes;
+}
+
+// Whether a pitch rubs (a semitone, tritone or major seventh) against a note of any of `voices` that sounds
+// for a beat or longer within rows [from, to); a shorter rub passes by.
+static bool RubsVoices(int midi, std::initializer_list<const std::vector<MelodyNote>*> voices, int from, int to)
+{
+    for (const std::vector<MelodyNote>* voice : voices)
+        for (const MelodyNote& note : *voice) {
+            int overlap = std::min(to, note.row + note.rows) - std::max(from, note.row);
+            if (note.midi >= 0 && overlap >= RowsPerBeat && Rubs(note.midi, midi))
+                return true;
+        }
+    return false;
+}
+
+// The celesta answering on the off-beats, two octaves over the choir's voices in turn and thrown left and
+// right in turn; an answer that would rub against one of `voices` is left out and the one before is cut.
+// The last beat of the chords is left to what follows.
+static void OffBeatBells(Section& section, const std::vector<ChordSpan>& chords,
+                         std::initializer_list<const std::vector<MelodyNote>*> voices, int transpose, int volume)
+{
+    int beat = 0;
+    int total = 0;
+    for (const ChordSpan& span : chords)
+        total += span.rows / RowsPerBeat;
+    for (const ChordSpan& span : chords)
+        for (int r = 0; r < span.rows; r += RowsPerBeat, ++beat) {
+            if (beat + 1 == total)
+                break;
+            int row = span.row + r + 2;
+            int midi = span.chord->pad[beat % 3] + 24;
+            if (RubsVoices(midi, voices, row, row + RowsPerBeat)) {
+                PutEffect(section, row, TrBell, FxExtended, ExNoteCut | 1);
+                continue;
+            }
+            PutNote(section, row, TrBell, midi + transpose, InsCelesta, volume);
+            PutEffect(section, row, TrBell, FxSetPanning, beat % 2 == 0 ? 0x60 : 0xA0);
+        }
+}
+
+// The bass livelier: the second eighth of each beat that starts with a bass note jumps to its octave.
+static void BassOctaves(Section& section, int from, int to)
+{
+    for (int row = from; row + 2 < to; row += RowsPerBeat) {
+        const XmCell& cell = At(section, row, TrBass);
+        if (cell.note == 0 || cell.note == KeyOffNote)
+            continue;
+        int midi = cell.note + 11;
+        PutNote(section, row + 2, TrBass, midi + 12, InsBass, OctaveBassVolume);
+    }
+}
+
 // Releases every pitched track that still holds a note at `lastRow`, the section's last row, so that no
 // note rings on into a section that does not replace it. A note on the last row itself leads into the next
 // section and stays, and so does the last note of each track in `pickUps`.
@@ -669,14 +874,16 @@ static Section Intro()
         for (int k = 0; k < 8; ++k) {
             int tone = shape[k] == 3 ? chord.pad[0] + 12 : chord.pad[shape[k]];
             PutNote(s, 16 * bar + 2 * k, TrBell, tone + 24, InsCelesta, 24 + 2 * bar);
+            // A little left, against the choir's brighter top voice on the right.
+            PutEffect(s, 16 * bar + 2 * k, TrBell, FxSetPanning, 0x70);
         }
     }
     PutNote(s, 48, TrBell, 86, InsCelesta, 30);  // D6
     for (int r = 48; r < 58; ++r)
         PutEffect(s, r, TrBell, FxArpeggio, 0x47);
     PutKeyOff(s, 58, TrBell);
-    PutNote(s, 32, TrBass, 48, InsBass, SoftBassVolume);  // C3
-    PutNote(s, 48, TrBass, 50, InsBass, SoftBassVolume);  // D3
+    PutNote(s, 32, TrBass, chords[2].chord->root, InsBass, SoftBassVolume);  // C2
+    PutNote(s, 48, TrBass, chords[3].chord->root, InsBass, SoftBassVolume);  // D2
     for (int r = 32; r < 56; r += 4)
         Sleigh(s, r, 4 + (r - 32) / 2);
     for (int r = 56; r < s.rows; r += 2)
@@ -686,10 +893,10 @@ static Section Intro()
     return s;
 }
 
-// The fir tree on the celesta an octave up, with its echo; choir, a soft bass and hats. The pattern opens
-// with the tune's pick-up, so the jump back from the ending lands on it, and holds the whole tune after it;
-// its last two rows are the lead's pick-up. Sets speed and tempo again, since the song comes back here after
-// the ending has slowed down.
+// The fir tree on the celesta an octave up, with its echo; choir, a soft bass and hats that run up into the
+// second half and into the lead's turn. The pattern opens with the tune's pick-up, so the jump back from the
+// ending lands on it, and holds the whole tune after it; its last two rows are the lead's pick-up. Sets
+// speed and tempo again, since the song comes back here after the ending has slowed down.
 static Section FirTreeOnCelesta()
 {
     Section s = MakeSection(PickUpRows + FirTreeRows);
@@ -711,7 +918,10 @@ static Section FirTreeOnCelesta()
     PlaceBass(s, chords, 0, SoftBassVolume, true);
     for (int bar = 0; bar < 8; ++bar) {
         Hat(s, tune + 8 * bar + 2, SoftHatVolume);
-        Hat(s, tune + 8 * bar + 6, SoftHatVolume);
+        if (bar % 4 == 3)
+            PlayFill(s, tune + 8 * bar + 4, DrumFill::HatRun);
+        else
+            Hat(s, tune + 8 * bar + 6, SoftHatVolume);
         Sleigh(s, tune + 8 * bar, SleighSoft);
     }
     PutNote(s, tune + FirTreeRows - PickUpRows, TrLead, FirTreePickUp, InsLead);  // the lead takes the tune over
@@ -721,7 +931,8 @@ static Section FirTreeOnCelesta()
 }
 
 // The fir tree on the lead, gliding up into the long D (tone portamento) and singing out the long notes
-// with vibrato; the celesta answers on the off-beats; bass, march drums and sleigh bells join.
+// with vibrato; the celesta answers on the off-beats; bass, march drums (a fill at the end of each half) and
+// sleigh bells join.
 static Section FirTreeOnLead()
 {
     Section s = MakeSection(FirTreeRows);
@@ -735,15 +946,10 @@ static Section FirTreeOnLead()
     glide.effect = FxTonePorta;
     glide.param = 0x10;
     std::vector<ChordSpan> chords = ParseChords(FirTreeChords, RowsPerBeat);
-    for (size_t beat = 0; beat + 1 < chords.size(); ++beat) {  // none on the last beat, which the fill follows
-        const Chord& chord = *chords[beat].chord;
-        int row = chords[beat].row + 2;
-        PutNote(s, row, TrBell, chord.pad[beat % 3] + 24, InsCelesta, CounterVolume);
-        PutEffect(s, row, TrBell, FxSetPanning, beat % 2 == 0 ? 0x60 : 0xA0);
-    }
+    OffBeatBells(s, chords, {&melody}, 0, CounterVolume);
     PlacePad(s, chords, 0);
     PlaceBass(s, chords, 0);
-    PolkaDrums(s, 0, 8, true);
+    MarchDrums(s, 0, 8, false, {DrumFill::Sixteenths, DrumFill::Tumble});
     SleighEighths(s, 0, FirTreeRows, SleighLoud, SleighSoft);
     ReleaseAtEnd(s, s.rows - 1);
     SpreadPad(s);
@@ -795,7 +1001,8 @@ static Section Fill()
 }
 
 // Jingle Bells verse: lead with vibrato on its long notes and a glide up to the high D, a celesta chord
-// trill on each chord, choir, walking bass, 4/4 drums with closed hats and sleigh bells on the eighths.
+// trill on each chord and then answers on the off-beats, choir, walking bass, 4/4 drums with closed hats (a
+// different fill closing each of its four phrases) and sleigh bells on the eighths.
 static Section Verse()
 {
     Section s = MakeSection(4 * RowsPerPattern);
@@ -811,21 +1018,44 @@ static Section Verse()
     glide.effect = FxTonePorta;
     glide.param = 0x30;
     std::vector<ChordSpan> chords = ParseChords(JingleVerseChords, 16);
-    ChordShimmer(s, chords, 0, CounterVolume);
+    // The celesta trills each chord of the first half and answers the tune on the off-beats in the second.
+    std::vector<ChordSpan> firstHalf, secondHalf;
+    for (const ChordSpan& span : chords)
+        (span.row < 2 * RowsPerPattern ? firstHalf : secondHalf).push_back(span);
+    ChordShimmer(s, firstHalf, 0, CounterVolume);
+    OffBeatBells(s, secondHalf, {&melody}, 0, CounterVolume);
     PlacePad(s, chords, 0, VersePadVolume);
     PlaceBass(s, chords, 0, VerseBassVolume);
-    RockDrums(s, 0, 16, false);
+    Groove groove;
+    groove.extraKicks = true;
+    FourFourDrums(s, 0, 16, groove, {DrumFill::Sixteenths, DrumFill::Tumble, DrumFill::Stop, DrumFill::Roll});
     SleighEighths(s, 0, 4 * RowsPerPattern, SleighLoud, SleighSoft);
-    SnareRoll(s, 4 * RowsPerPattern);
     ReleaseAtEnd(s, s.rows - 1);
     SpreadPad(s);
     return s;
 }
 
-// Jingle Bells chorus, fuller than the verse: lead, a second lead under it on the left, the celesta
-// doubling the tune an octave up; choir, walking bass, drums with open hats on the off-beats after the
-// snare, sleigh bells loud on every eighth. `intoFirTree` ends it with the fir tree's pick-up.
-static Section Chorus(int transpose, bool intoFirTree)
+// How the celesta plays in a phrase of a chorus.
+enum class BellPart {
+    Double,   // the tune an octave up
+    Descant,  // chord notes over the tune
+    Answers,  // chord notes on the off-beats
+};
+
+// One phrase of a chorus: one pattern, four bars.
+struct ChorusPhrase {
+    bool breakdown;    // the tune, the choir and the celesta over the kick alone and the sleigh bells
+    int harmony;       // the second voice a third under the tune (-1), over it (1), or silent (0)
+    BellPart bell;
+    bool bassOctaves;  // the bass jumps to its octave on each beat's second eighth
+    Groove groove;
+    DrumFill fill;     // at the end of the phrase
+};
+
+// Jingle Bells chorus, fuller than the verse: the lead with vibrato on its long notes, the choir, and phrase
+// by phrase as `phrases` says a second voice, the celesta, bass, drums and the sleigh bells loud on every
+// eighth. `intoFirTree` ends it with the fir tree's pick-up.
+static Section Chorus(int transpose, bool intoFirTree, const ChorusPhrase (&phrases)[4])
 {
     Section s = MakeSection(4 * RowsPerPattern);
     std::string tune = intoFirTree ? ChorusIntoFirTree() : std::string(JingleChorus);
@@ -836,23 +1066,57 @@ static Section Chorus(int transpose, bool intoFirTree)
     style.vibratoFrom = 4;
     style.vibrato = 0x44;
     PlaceMelody(s, TrLead, 0, melody, style);
-    MelodyStyle harmony = style;
-    harmony.volume = HarmonyVolume;
-    harmony.panEffect = 0x50;
-    harmony.vibratoFrom = -1;
-    PlaceMelody(s, TrHarmony, 0, HarmonyBelow(melody, 0, chords, transpose, TonicG), harmony);
-    MelodyStyle doubled;
-    doubled.instrument = InsCelesta;
-    doubled.transpose = transpose + 12;
-    doubled.volume = DoubleVolume;
-    doubled.keyOffRests = false;
-    PlaceMelody(s, TrBell, 0, melody, doubled);
     PlacePad(s, chords, transpose);
-    PlaceBass(s, chords, transpose);
-    RockDrums(s, 0, 16, true);
-    SleighEighths(s, 0, 4 * RowsPerPattern, SleighLoud + 4, SleighLoud);
-    SnareRoll(s, 8 * 16);
-    SnareRoll(s, 4 * RowsPerPattern);
+    for (int p = 0; p < 4; ++p) {
+        const ChorusPhrase& phrase = phrases[p];
+        const int from = p * RowsPerPattern, to = from + RowsPerPattern;
+        std::vector<MelodyNote> tunePart = Slice(melody, from, to);
+        std::vector<ChordSpan> chordPart;
+        for (const ChordSpan& span : chords)
+            if (span.row >= from && span.row < to)
+                chordPart.push_back(span);
+        std::vector<MelodyNote> second;
+        if (phrase.harmony != 0) {
+            second = Harmony(tunePart, 0, chordPart, transpose, TonicG, phrase.harmony > 0);
+            PlaceMelody(s, TrHarmony, 0, second, HarmonyStyle(transpose, phrase.harmony > 0));
+            if (p + 1 < 4 && phrases[p + 1].harmony == 0)
+                PutKeyOff(s, to, TrHarmony);
+        }
+        if (phrase.bell == BellPart::Double) {
+            MelodyStyle doubled;
+            doubled.instrument = InsCelesta;
+            doubled.transpose = transpose + 12;
+            doubled.volume = DoubleVolume;
+            doubled.keyOffRests = false;
+            doubled.panEffect = BellPanning;
+            PlaceMelody(s, TrBell, 0, tunePart, doubled);
+        } else if (phrase.bell == BellPart::Descant) {
+            MelodyStyle descant;
+            descant.instrument = InsCelesta;
+            descant.transpose = transpose;
+            descant.volume = DescantVolume;
+            descant.keyOffRests = false;
+            descant.panEffect = BellPanning;
+            PlaceMelody(s, TrBell, 0, Slice(ParseMelody(JingleChorusDescant), from, to), descant);
+        } else {
+            OffBeatBells(s, chordPart, {&tunePart, &second}, transpose, CounterVolume);
+        }
+        if (phrase.breakdown) {
+            // The choir fills the room that the bass and the drums leave.
+            for (int row = from; row < to; ++row)
+                for (int v = 0; v < 3; ++v)
+                    if (At(s, row, TrPad1 + v).note != 0 && At(s, row, TrPad1 + v).note != KeyOffNote)
+                        PutVolumeColumn(s, row, TrPad1 + v, VolumeByte(BreakdownPadVolume));
+            BreakdownDrums(s, from, 4);
+            SleighEighths(s, from, RowsPerPattern, SleighLoud + 6, SleighLoud + 2);
+            continue;
+        }
+        PlaceBass(s, chordPart, transpose);
+        if (phrase.bassOctaves)
+            BassOctaves(s, from, to);
+        FourFourDrums(s, from, 4, phrase.groove, {phrase.fill});
+        SleighEighths(s, from, RowsPerPattern, SleighLoud + 4, SleighLoud);
+    }
     if (intoFirTree)
         ReleaseAtEnd(s, s.rows - 1, {TrLead, TrHarmony, TrBell});
     else
@@ -861,8 +1125,42 @@ static Section Chorus(int transpose, bool intoFirTree)
     return s;
 }
 
+// The choruses' grooves: open hats after the snare, then kicks between the beats too, or sixteenth hats.
+constexpr Groove OpenHats{HatStyle::OpenAfterSnare, false};
+constexpr Groove Driving{HatStyle::OpenAfterSnare, true};
+constexpr Groove Busy{HatStyle::Sixteenths, true};
+
+// The chorus in G: the second voice under the tune throughout; the celesta doubles the tune, then answers it
+// and sings over it while the bass jumps octaves and the drums thicken (sixteenth hats, kicks between the
+// beats) for the tune's repeat.
+static Section ChorusInG()
+{
+    const ChorusPhrase phrases[4] = {
+        {false, -1, BellPart::Double, false, OpenHats, DrumFill::Sixteenths},
+        {false, -1, BellPart::Double, false, OpenHats, DrumFill::Roll},
+        {false, -1, BellPart::Answers, true, Busy, DrumFill::Tumble},
+        {false, -1, BellPart::Descant, true, Driving, DrumFill::Roll},
+    };
+    return Chorus(0, true, phrases);
+}
+
+// The last chorus, a tone higher in A, its own: it opens as a breakdown (the tune over the choir, a celesta
+// descant, the kick on every beat and the sleigh bells, gathering the band in its last bar), then the second
+// voice sings over the tune while the celesta answers and sings a descant, and only the last phrase comes
+// back to the second voice under the tune with the celesta doubling it.
+static Section ChorusInA()
+{
+    const ChorusPhrase phrases[4] = {
+        {true, 0, BellPart::Descant, false, Groove{}, DrumFill::Roll},
+        {false, 1, BellPart::Answers, false, OpenHats, DrumFill::Sixteenths},
+        {false, 1, BellPart::Descant, true, Driving, DrumFill::Stop},
+        {false, -1, BellPart::Double, true, Busy, DrumFill::Roll},
+    };
+    return Chorus(UpToA, false, phrases);
+}
+
 // The fir tree after the verse and chorus: the lead with a second lead under it, the celesta an octave
-// up, bass, march drums and sleigh bells.
+// up, the bass jumping octaves, march drums with kicks between the bars and fills, and sleigh bells.
 static Section FirTreeDuet()
 {
     Section s = MakeSection(FirTreeRows);
@@ -871,19 +1169,18 @@ static Section FirTreeDuet()
     MelodyStyle style;
     style.vibratoFrom = 2;
     PlaceMelody(s, TrLead, 0, melody, style);
-    MelodyStyle harmony;
-    harmony.volume = HarmonyVolume;
-    harmony.panEffect = 0x50;
-    PlaceMelody(s, TrHarmony, 0, HarmonyBelow(melody, 0, chords, 0, TonicG), harmony);
+    PlaceMelody(s, TrHarmony, 0, Harmony(melody, 0, chords, 0, TonicG, false), HarmonyStyle(0, false));
     MelodyStyle doubled;
     doubled.instrument = InsCelesta;
     doubled.transpose = 12;
     doubled.volume = CounterVolume;
     doubled.keyOffRests = false;
+    doubled.panEffect = BellPanning;
     PlaceMelody(s, TrBell, 0, melody, doubled);
-    PlacePad(s, chords, 0);
+    PlacePad(s, chords, 0, DuetPadVolume);
     PlaceBass(s, chords, 0);
-    PolkaDrums(s, 0, 8, true);
+    BassOctaves(s, 0, FirTreeRows - RowsPerBeat);
+    MarchDrums(s, 0, 8, true, {DrumFill::Tumble, DrumFill::Roll});
     SleighEighths(s, 0, FirTreeRows, SleighLoud, SleighSoft);
     PutNote(s, FirTreeRows - PickUpRows, TrBell, FirTreePickUp + 12, InsCelesta);  // D5: the celesta's turn
     ReleaseAtEnd(s, s.rows - 1, {TrBell});
@@ -891,8 +1188,8 @@ static Section FirTreeDuet()
     return s;
 }
 
-// The fir tree quietly on the celesta with its echo and the choir, bass on the bar, kick and hats only;
-// the last bar turns to E7 and the snare rolls up into the chorus in A.
+// The fir tree quietly on the celesta with its echo and the choir, bass on the bar, kick and hats only (the
+// hats running up at the half); the last bar turns to E7 and the snare rolls up into the chorus in A.
 static Section FirTreeTurning()
 {
     Section s = MakeSection(FirTreeRows);
@@ -911,8 +1208,11 @@ static Section FirTreeTurning()
     PlaceBass(s, chords, 0, -1, true);
     PutNote(s, 60, TrBass, 40, InsBass);  // E2 under the E7
     for (int bar = 0; bar < 8; ++bar) {
-        Kick(s, 8 * bar);
-        Hat(s, 8 * bar + 4, SoftHatVolume);
+        Kick(s, 8 * bar, bar % 2 == 0 ? KickAccent : KickSoft);
+        if (bar == 3)
+            PlayFill(s, 8 * bar + 4, DrumFill::HatRun);
+        else
+            Hat(s, 8 * bar + 4, SoftHatVolume);
     }
     SnareRoll(s, FirTreeRows);
     Sleigh(s, 56, SleighLoud);
@@ -938,17 +1238,13 @@ static Section Ending(int transpose, int loopOrder)
     style.vibratoFrom = 4;
     style.vibrato = 0x45;
     PlaceMelody(s, TrLead, 0, melody, style);
-    MelodyStyle harmony;
-    harmony.transpose = transpose;
-    harmony.volume = HarmonyVolume;
-    harmony.panEffect = 0x50;
-    PlaceMelody(s, TrHarmony, 0, HarmonyBelow(melody, 0, chords, transpose, TonicG), harmony);
+    PlaceMelody(s, TrHarmony, 0, Harmony(melody, 0, chords, transpose, TonicG, false), HarmonyStyle(transpose, false));
     for (int r = 24; r < 32; ++r)  // the long note's second half fades instead
         for (int track : {TrLead, TrHarmony})
             PutVolumeColumn(s, r, track, VolSlideDown | 0x1);
     PutKeyOff(s, 32, TrLead);
     PutKeyOff(s, 32, TrHarmony);
-    PlacePad(s, chords, transpose);
+    PlacePad(s, chords, transpose, EndingPadVolume);
     PlaceBass(s, chords, transpose, -1, true);
     ChordShimmer(s, ParseChords("G", 16, 16), transpose, CounterVolume);
     // Down through the minor iv: F6 D6 A5 F5 D5 A4 F4 D4 in A (Eb6 down to C4 before the move up).
@@ -1002,28 +1298,34 @@ static void AddSection(XmModule& module, const Section& section)
 }
 
 constexpr int LoopOrder = 1;  // the first fir-tree pattern: the intro plays only once
-constexpr int UpToA = 2;
 
 struct NamedSection {
     const char* name;
     GlimrookPart part;
+    int rowsPerBar;
+    int tuneTrack;
     Section section;
 };
+
+constexpr int FirTreeBar = 8;
+constexpr int JingleBar = 16;
+constexpr int NoTune = -1;
 
 // The whole arrangement in the order it is played.
 static std::vector<NamedSection> Arrangement()
 {
+    using P = GlimrookPart;
     std::vector<NamedSection> sections;
-    sections.push_back({"intro", GlimrookPart::Intro, Intro()});
-    sections.push_back({"fir tree on the celesta", GlimrookPart::FirTree, FirTreeOnCelesta()});
-    sections.push_back({"fir tree on the lead", GlimrookPart::FirTree, FirTreeOnLead()});
-    sections.push_back({"fill", GlimrookPart::Fill, Fill()});
-    sections.push_back({"verse", GlimrookPart::Verse, Verse()});
-    sections.push_back({"chorus in G", GlimrookPart::Chorus, Chorus(0, true)});
-    sections.push_back({"fir tree as a duet", GlimrookPart::FirTree, FirTreeDuet()});
-    sections.push_back({"fir tree turning to E7", GlimrookPart::FirTree, FirTreeTurning()});
-    sections.push_back({"chorus in A", GlimrookPart::Chorus, Chorus(UpToA, false)});
-    sections.push_back({"ending", GlimrookPart::Ending, Ending(UpToA, LoopOrder)});
+    sections.push_back({"intro", P::Intro, JingleBar, NoTune, Intro()});
+    sections.push_back({"fir tree on the celesta", P::FirTree, FirTreeBar, TrBell, FirTreeOnCelesta()});
+    sections.push_back({"fir tree on the lead", P::FirTree, FirTreeBar, TrLead, FirTreeOnLead()});
+    sections.push_back({"fill", P::Fill, JingleBar, TrLead, Fill()});
+    sections.push_back({"verse", P::Verse, JingleBar, TrLead, Verse()});
+    sections.push_back({"chorus in G", P::Chorus, JingleBar, TrLead, ChorusInG()});
+    sections.push_back({"fir tree as a duet", P::FirTree, FirTreeBar, TrLead, FirTreeDuet()});
+    sections.push_back({"fir tree turning to E7", P::FirTree, FirTreeBar, TrBell, FirTreeTurning()});
+    sections.push_back({"chorus in A", P::Chorus, JingleBar, TrLead, ChorusInA()});
+    sections.push_back({"ending", P::Ending, JingleBar, TrLead, Ending(UpToA, LoopOrder)});
     return sections;
 }
 
@@ -1051,7 +1353,8 @@ std::vector<GlimrookSection> GlimrookSections()
     int order = 0;
     for (const NamedSection& named : Arrangement()) {
         int patterns = static_cast<int>(named.section.patternRows.size());
-        table.push_back({named.name, named.part, order, patterns, named.section.firstBar});
+        table.push_back({named.name, named.part, order, patterns, named.section.firstBar, named.rowsPerBar,
+                         named.tuneTrack});
         order += patterns;
     }
     return table;

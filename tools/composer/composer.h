@@ -21,6 +21,23 @@ enum GlimrookInstrument : uint8_t {
     InstrumentTotal = 8,
 };
 
+// The song's tracks, 0-based as the player numbers them.
+enum GlimrookTrack : int {
+    TrLead,     // the tune on the reed lead
+    TrBell,     // celesta: the tune, a descant, doubling or answering it
+    TrEcho,     // celesta: the tune's echo, chord trills
+    TrPad1,     // choir, lowest voice, left
+    TrPad2,     // choir, middle voice, centre
+    TrPad3,     // choir, highest voice, right
+    TrBass,
+    TrKick,
+    TrSnare,
+    TrHat,
+    TrSleigh,
+    TrHarmony,  // the second voice beside the tune
+    GlimrookTrackCount,
+};
+
 // Every instrument, in number order (entry k is instrument k + 1).
 std::vector<XmInstrument> SynthesiseInstruments();
 
@@ -37,6 +54,8 @@ struct GlimrookSection {
     int firstOrder;    // order position of its first pattern
     int orderCount;    // order positions (one pattern each) it takes
     int firstBarRow;   // row of its first pattern at which its first bar begins (after a pick-up there)
+    int rowsPerBar;    // 8 in the fir tree's 2/4, 16 in the 4/4 of the rest
+    int tuneTrack;     // the track that carries the tune, -1 where no tune is heard
 };
 
 // Every section in the order they are played, covering the order list from 0 without gaps.

@@ -242,9 +242,10 @@ static XmInstrument Choir()
 // ---- Plucked bass --------------------------------------------------------------------------------------------
 
 // A string plucked near its end: many harmonics that die away the faster the higher they are, down to a held
-// tone that keeps its first six harmonics (about half of its energy above the fundamental), so that the
-// bass still sounds on small speakers that play nothing below 100 Hz. The loop holds that tone while the
-// envelope fades the note.
+// tone that keeps its first six harmonics (about 40 % of its energy above the fundamental, mostly in the
+// second and third), so that the bass still sounds on small speakers that play nothing below 100 Hz while
+// its fundamental carries the song's low end and its upper harmonics stay out of the tune's way. The loop
+// holds that tone while the envelope fades the note.
 static XmInstrument PluckedBass()
 {
     constexpr int Root = 36;  // C2
@@ -252,7 +253,7 @@ static XmInstrument PluckedBass()
     constexpr int LoopCycles = 4;
     constexpr int Harmonics = 28;
     constexpr int HeldHarmonics = 6;
-    const double held[HeldHarmonics + 1] = {0.0, 0.30, 0.22, 0.15, 0.08, 0.05, 0.03};
+    const double held[HeldHarmonics + 1] = {0.0, 0.36, 0.24, 0.14, 0.06, 0.03, 0.015};
     Tuning tuning = TuneFor(Cycle * MidiHz(Root), Root);
     int steadyFrom = static_cast<int>(0.55 * tuning.rate) / Cycle * Cycle;
     int length = steadyFrom + LoopCycles * Cycle;
@@ -276,7 +277,7 @@ static XmInstrument PluckedBass()
         wave[size_t(k)] = x;
     }
 
-    XmSample sample = MakeSample("pluck", wave, 16, tuning, 52);
+    XmSample sample = MakeSample("pluck", wave, 16, tuning, 64);
     sample.loop = XmLoop::Forward;
     sample.loopStart = static_cast<uint32_t>(steadyFrom);
     sample.loopLength = LoopCycles * Cycle;
@@ -332,26 +333,28 @@ static XmInstrument Lead()
 
 // ---- Drums ---------------------------------------------------------------------------------------------------
 
-// A falling sine that starts near 180 Hz and settles at 50 Hz, rounded a little (soft saturation adds the
-// odd harmonics that let a small speaker hint at the body), with a short beater click between 1 and 3 kHz
-// on top, 16-bit.
+// A falling sine that starts near 220 Hz and settles at 50 Hz (time constant 70 ms, so that the part between
+// 100 and 200 Hz lasts), driven hard into saturation at first and ever more gently after: the odd harmonics
+// of the body's first 100 ms carry the kick through a phone's speaker, and the tail stays a round low sine.
+// A short beater click between 1 and 3 kHz on top, 16-bit.
 static XmInstrument Kick()
 {
     Tuning tuning = TuneFor(22050.0, MidiOfC4);
-    int length = static_cast<int>(0.32 * tuning.rate);
+    int length = static_cast<int>(0.40 * tuning.rate);
     NoiseGenerator noise{0x1B873593u};
     std::vector<double> wave(static_cast<size_t>(length));
     double phase = 0.0;
     double low = 0.0, lower = 0.0;  // two one-pole low-passes: their difference is the click's band
     for (int k = 0; k < length; ++k) {
         double t = k / tuning.rate;
-        double hz = 50.0 + 130.0 * std::exp(-t / 0.03);
-        double body = (1.0 - std::exp(-t / 0.001)) * std::exp(-t / 0.16);
+        double hz = 50.0 + 170.0 * std::exp(-t / 0.07);
+        double body = (1.0 - std::exp(-t / 0.001)) * std::exp(-t / 0.22);
+        double drive = 1.0 + 4.0 * std::exp(-t / 0.09);
         double white = NextNoise(noise);
         low += 0.45 * (white - low);
         lower += 0.08 * (white - lower);
         double click = 1.8 * (low - lower) + 0.7 * std::cos(2.0 * Pi * 1800.0 * t) - 0.45 * std::cos(2.0 * Pi * 2600.0 * t);
-        wave[size_t(k)] = std::tanh(1.6 * std::sin(phase)) / std::tanh(1.6) * body + click * std::exp(-t / 0.005);
+        wave[size_t(k)] = std::tanh(drive * std::sin(phase)) / std::tanh(drive) * body + click * std::exp(-t / 0.005);
         phase += 2.0 * Pi * hz / tuning.rate;
     }
     TaperEnd(wave);
