@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs the whole suite: unit, rendering and end-to-end tests under Xvfb, the same
 # suite again with AddressSanitizer and UndefinedBehaviorSanitizer, each fuzz target for a minute, the
-# streaming under ThreadSanitizer, the Windows executables under Wine, and the browser build in headless
-# Chromium and in Firefox ESR.
+# streaming under ThreadSanitizer, the engine's tests built for 32-bit x86, the Windows executables under Wine,
+# and the browser builds in headless Chromium and in Firefox ESR.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/packages.sh
@@ -58,6 +58,8 @@ TSAN_OPTIONS="halt_on_error=1" build-tsan/tests/sound/sound_stream_tests --gtest
 TSAN_OPTIONS="halt_on_error=1" build-tsan/tests/sound/sound_status_tests --gtest_brief=1
 TSAN_OPTIONS="halt_on_error=1" TARNWICK_SOAK_SECONDS=60 build-tsan/tests/reliability/reliability_soak_tests \
     --gtest_brief=1
+echo "== The engine's tests on 32-bit x86, natively or under qemu-i386"
+bash scripts/i386-tests.sh
 echo "== Windows builds, checked under Wine"
 bash scripts/windows-tests.sh
 echo "== All tests passed"

@@ -16,3 +16,8 @@ TEST_PACKAGES=(xvfb xauth x11-utils x11-apps xdotool tmux python3 clang libclang
 # comes from npm through package-lock.json).
 WEB_BUILD_PACKAGES=(cmake python3 emscripten)
 WEB_TEST_PACKAGES=(chromium python3-websocket firefox-esr pulseaudio pulseaudio-utils)
+# To build the engine's tests for 32-bit x86 and run them (scripts/i386-tests.sh): the multilib compilers with
+# the 32-bit C and C++ runtimes, and GoogleTest's sources to build it for that target; qemu-i386 where the
+# kernel runs no 32-bit code.
+I386_TEST_PACKAGES=(cmake g++-multilib googletest)
+I386_EMULATOR_PACKAGES=(qemu-user)

@@ -64,6 +64,36 @@ TEST(XmWriter, ModuleHeaderAndPatterns)
     EXPECT_EQ(b.size(), q + 9);
 }
 
+TEST(XmWriter, TheHeaderSizeIsStoredAsGivenAndPlacesThePatterns)
+{
+    XmModule module;
+    module.channelCount = 1;
+    module.orders = {0};
+    module.patterns = {XmMakePattern(1, 1)};
+    XmLayout layout;
+    // Smaller than the fields and orders: the pattern overwrites the end of the order table.
+    module.rawHeaderSize = 100;
+    std::vector<uint8_t> b = XmWriteModule(module, &layout);
+    EXPECT_EQ(U32(b, 60), 100u);
+    ASSERT_EQ(layout.patternOffsets.size(), 1u);
+    EXPECT_EQ(layout.patternOffsets[0], 160u);
+    EXPECT_EQ(U32(b, 160), 9u);
+    // Larger: padded with zeros up to 60 + size.
+    module.rawHeaderSize = 1000;
+    b = XmWriteModule(module, &layout);
+    EXPECT_EQ(layout.patternOffsets[0], 1060u);
+    EXPECT_EQ(b[1059], 0);
+    EXPECT_EQ(U32(b, 1060), 9u);
+    // Near 4 GB (60 + size does not fit 32 bits): stored, not padded, and nothing written is cut off.
+    module.rawHeaderSize = 0xFFFFFFF0u;
+    b = XmWriteModule(module, &layout);
+    ASSERT_GE(b.size(), 336u + 9u);
+    EXPECT_EQ(U32(b, 60), 0xFFFFFFF0u);
+    EXPECT_EQ(U16(b, 64), 1);
+    EXPECT_EQ(layout.patternOffsets[0], 336u);
+    EXPECT_EQ(U32(b, 336), 9u);
+}
+
 TEST(XmWriter, InstrumentsAndDeltaCodedSamples)
 {
     XmModule module;

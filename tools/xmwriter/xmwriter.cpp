@@ -237,12 +237,13 @@ std::vector<uint8_t> XmWriteModule(const XmModule& module, XmLayout* layout)
     for (size_t k = 0; k < 256; ++k)
         PutU8(out, k < orderCount ? module.orders[k] : 0);
     // The patterns start at 60 + header size: a smaller header lets them overwrite the end of the order
-    // table, a larger one is padded with zeros.
-    size_t patternsAt = 60 + size_t{headerSize};
+    // table, a larger one is padded with zeros. Summed in 64 bits: with a 32-bit size_t a hostile size near
+    // 4 GB would wrap to a small one and cut the header short.
+    uint64_t patternsAt = 60 + uint64_t{headerSize};
     if (patternsAt < out.size())
-        out.resize(patternsAt);
+        out.resize(static_cast<size_t>(patternsAt));
     else if (headerSize <= MaxPaddedHeaderSize)
-        PadTo(out, patternsAt);
+        PadTo(out, static_cast<size_t>(patternsAt));
 
     for (const XmPattern& pattern : module.patterns) {
         if (layout)
