@@ -166,11 +166,16 @@ int IntroEntry(int argc, char** argv)
     if (!sizeText.empty()) {
         ParseSize(sizeText, &record.width, &record.height);
     }
-    if (!songPath.empty()) {
-        introSongPath = songPath;
-    }
     if (!greetingPath.empty() && !TakeGreeting(greetingPath)) {
         return ExitFailed;
+    }
+    std::string dataError;
+    if (!FindIntroData(&dataError)) {
+        ReportError(dataError);
+        return ExitFailed;
+    }
+    if (!songPath.empty()) {
+        introSongPath = songPath;
     }
     if (recordOption->count() > 0) {
         return RecordIntro(record);
