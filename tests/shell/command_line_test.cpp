@@ -115,6 +115,51 @@ TEST_F(CommandLineTest, ARefusedSongEndsTheIntroWithItsOwnLine)
     CloseSceneWindow();
 }
 
+// A greeting of `count` distinct characters without a glyph (CJK ideographs from U+4E00 on).
+static std::string ManyBlanks(int count, std::vector<std::string>* described)
+{
+    std::string text;
+    for (int k = 0; k < count; k++) {
+        char32_t c = 0x4E00 + k;
+        std::string utf8 = {static_cast<char>(0xE0 | (c >> 12)), static_cast<char>(0x80 | ((c >> 6) & 0x3F)),
+                            static_cast<char>(0x80 | (c & 0x3F))};
+        char code[16];
+        std::snprintf(code, sizeof code, "U+%04X ", static_cast<unsigned>(c));
+        described->push_back(code + utf8);
+        text += utf8 + " ";
+    }
+    return text;
+}
+
+TEST_F(CommandLineTest, TheWarningAboutBlanksNamesTheFirstTwentyAndCountsTheRest)
+{
+    const std::string path = testing::TempDir() + "tarnwick_command_line_blanks.txt";
+    for (int count : {20, 25, 21845 / 2}) {
+        std::vector<std::string> described;
+        std::ofstream(path, std::ios::binary) << ManyBlanks(count, &described);
+        std::string expected = "the greeting " + path + " has characters without a glyph, shown as blanks: ";
+        for (int k = 0; k < 20; k++) {
+            expected += (k == 0 ? "" : ", ") + described[k];
+        }
+        if (count > 20) {
+            expected += " and " + std::to_string(count - 20) + " more";
+        }
+
+        FakePlatformReset();
+        fakePlatform.standardErrorHidden = true;
+        FakeQueueMessage(PLAT_WM_KEYDOWN, PLAT_VK_ESCAPE);
+        FakeQueueIdle(1);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(Entry({"--greeting", path}), 0);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "tarnwick: warning: " + expected + "\n") << count;
+        ASSERT_EQ(fakePlatform.boxes.size(), 1u) << count;
+        EXPECT_EQ(fakePlatform.boxes[0].text, expected);
+        ResetShellState();
+        ResetScrollerState();
+    }
+    std::remove(path.c_str());
+}
+
 // The intro started from another folder: its executable stands in scratch/, the current folder elsewhere.
 class DataFolderTest : public CommandLineTest {
 protected:
