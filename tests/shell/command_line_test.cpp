@@ -115,6 +115,31 @@ TEST_F(CommandLineTest, ARefusedSongEndsTheIntroWithItsOwnLine)
     CloseSceneWindow();
 }
 
+TEST_F(CommandLineTest, TheVideoSizeLimitsHoldForEachSide)
+{
+    const std::string out = testing::TempDir() + "tarnwick_command_line_size.mp4";
+    // Accepted sizes reach the drawing (which the stand-in refuses, so nothing is written).
+    for (const char* size : {"160x120", "800x120", "3840x2160"}) {
+        fakePlatform.calls.clear();
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(Entry({"--record", out, "--size", size, "--seconds", "0.1", "-q"}), 1) << size;
+        EXPECT_EQ(testing::internal::GetCapturedStderr(),
+                  "tarnwick: cannot record: no drawing without a window in the test stand-in\n");
+        EXPECT_TRUE(FakeCalled(std::string("CreateOffscreen ") + size)) << size;
+        ResetShellState();
+    }
+    for (const char* size : {"160x118", "800x118", "158x120", "3842x2160", "3840x2162"}) {
+        fakePlatform.calls.clear();
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(Entry({"--record", out, "--size", size, "--seconds", "0.1", "-q"}), 2) << size;
+        std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_NE(err.find("both sides even, 160 to 3840 wide and 120 to 2160 high"), std::string::npos)
+            << size << ": " << err;
+        EXPECT_FALSE(FakeCalled(std::string("CreateOffscreen ") + size)) << size;
+    }
+    EXPECT_FALSE(fs::exists(out));
+}
+
 // A greeting of `count` distinct characters without a glyph (CJK ideographs from U+4E00 on).
 static std::string ManyBlanks(int count, std::vector<std::string>* described)
 {
