@@ -1,7 +1,7 @@
 // --record: the intro drawn without a window, frame by frame, and its song rendered as xmrender renders it,
 // both written into a video file. One animation step per video frame, so the video shows what a screen of
 // that rate shows; the sound is the streamed song bit for bit until the encoder takes it. The file appears
-// only when complete: everything goes into a temporary file beside it, renamed at the end.
+// only when complete: everything goes into a temporary file beside it, put on the disk and renamed at the end.
 #include "shell/shell.h"
 
 #include "cli/cli.h"
@@ -11,6 +11,7 @@
 #include "sound/sound.h"
 #include "video/video.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -20,6 +21,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <iterator>
 #include <vector>
 
 namespace {
@@ -42,23 +45,67 @@ extern "C" void RemoveTemporaryAndDie(int signalNumber)
     raise(signalNumber);
 }
 
+// What ends a recording from outside: Ctrl-C, kill, a terminal or ssh session that went away, Ctrl-\, and a
+// reader of standard error that went away. Each removes the temporary file and then ends the program as the
+// signal itself would.
+constexpr int EndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
+constexpr size_t EndingSignalCount = std::size(EndingSignals);
+
 struct SignalGuard {
-    struct sigaction previousInt {};
-    struct sigaction previousTerm {};
+    struct sigaction previous[EndingSignalCount] {};
+    bool taken[EndingSignalCount] {};
     SignalGuard()
     {
         struct sigaction action {};
         action.sa_handler = RemoveTemporaryAndDie;
         sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, &previousInt);
-        sigaction(SIGTERM, &action, &previousTerm);
+        for (size_t i = 0; i < EndingSignalCount; i++) {
+            // A signal ignored from the start stays ignored: nohup, or a job started in the background,
+            // asked for the recording to carry on through it.
+            if (sigaction(EndingSignals[i], nullptr, &previous[i]) != 0 ||
+                ((previous[i].sa_flags & SA_SIGINFO) == 0 && previous[i].sa_handler == SIG_IGN)) {
+                continue;
+            }
+            taken[i] = sigaction(EndingSignals[i], &action, nullptr) == 0;
+        }
     }
     ~SignalGuard()
     {
-        sigaction(SIGINT, &previousInt, nullptr);
-        sigaction(SIGTERM, &previousTerm, nullptr);
+        for (size_t i = 0; i < EndingSignalCount; i++) {
+            if (taken[i]) {
+                sigaction(EndingSignals[i], &previous[i], nullptr);
+            }
+        }
     }
 };
+
+// Puts a written file on the disk before it gets its name, so that after a power loss the name never stands
+// for a file that is not whole. false with the reason in *error.
+bool WriteToDisk(const std::string& path, std::string* error)
+{
+    int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0 || fsync(descriptor) != 0) {
+        *error = std::string("cannot write: ") + std::strerror(errno);
+        if (descriptor >= 0) {
+            close(descriptor);
+        }
+        return false;
+    }
+    close(descriptor);
+    return true;
+}
+
+// Puts the folder's entries (a rename into it) on the disk. Not every file system can; the file itself is
+// whole either way, so a refusal is no failure.
+void WriteFolderToDisk(const std::string& path)
+{
+    std::string folder = std::filesystem::path(path).parent_path().string();
+    int descriptor = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor >= 0) {
+        fsync(descriptor);
+        close(descriptor);
+    }
+}
 
 // What a recording holds, in sound frames at SoundRate and in pictures.
 struct Timeline {
@@ -250,7 +297,7 @@ int RecordIntro(const RecordOptions& options)
     bool ok = file != nullptr && WriteRecording(file, options, timeline, song, &error);
     if (file != nullptr) {
         if (ok) {
-            ok = VidFinish(file, &error);
+            ok = VidFinish(file, &error) && WriteToDisk(temporary, &error);
         } else {
             VidAbandon(file);
         }
@@ -258,6 +305,9 @@ int RecordIntro(const RecordOptions& options)
     if (ok && std::rename(temporary.c_str(), options.path.c_str()) != 0) {
         error = std::string("cannot write: ") + std::strerror(errno);
         ok = false;
+    }
+    if (ok) {
+        WriteFolderToDisk(options.path);
     }
     if (!ok) {
         unlink(temporary.c_str());

@@ -31,6 +31,45 @@ protected:
         std::ofstream(directory / name, std::ios::binary) << bytes;
     }
     RunResult Run(const std::string& arguments) const { return RunIntro(arguments, scratch()); }
+    // The intro with writes past `kilobytes` failing (SIGXFSZ ignored, so they return an error as on a full
+    // disk instead of ending the program). Standard error only; the exit code, or -1 when it did not exit.
+    RunResult RunWithFileLimit(int kilobytes, const std::string& arguments) const
+    {
+        fs::path out = scratch() / "err.txt";
+        std::string shell = "cd '" TARNWICK_SOURCE_DIR "' && env -u DISPLAY bash -c \"trap '' XFSZ; ulimit -f " +
+                            std::to_string(kilobytes) + "; exec timeout 120 '" TARNWICK_PATH "' " + arguments +
+                            "\" 2> '" + out.string() + "'";
+        int status = std::system(shell.c_str());
+        RunResult result;
+        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        result.err = ReadFile(out);
+        fs::remove(out);
+        return result;
+    }
+    // Starts a long recording into `name` in a process group of its own (so a signal reaches the intro and
+    // nothing of the test), after the shell commands `before`, and waits (up to 60 s on a busy machine) until
+    // its temporary file has grown, i.e. encoding runs. The child's id; `writing` tells whether it got there.
+    pid_t StartRecording(const std::string& before, const std::string& name, const std::string& options,
+                         bool* writing) const
+    {
+        std::string command = "cd '" TARNWICK_SOURCE_DIR "' && " + before + " exec env -u DISPLAY '" TARNWICK_PATH
+                              "' --record '" + PathOf(name) + "' " + options + " -q 2>/dev/null";
+        pid_t child = fork();
+        if (child == 0) {
+            setpgid(0, 0);
+            execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        *writing = false;
+        for (int i = 0; i < 600 && !*writing && child > 0; i++) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            for (const std::string& file : FilesIn(directory)) {
+                *writing = *writing || (file.find(".part") != std::string::npos &&
+                                        fs::file_size(directory / file) > 1000);
+            }
+        }
+        return child;
+    }
     // Standard output and error are captured outside the directory under test.
     fs::path scratch() const
     {
@@ -90,19 +129,21 @@ TEST_F(RecordInputTest, AnUnwritablePlaceOrAFullDiskGivesOneLineExitOneAndNoFile
     EXPECT_EQ(missing.err, "tarnwick: " + PathOf("no/such/folder/out.mp4") +
                                ": cannot write: No such file or directory\n");
 
-    // A file size limit stands in for a full disk: writes past 64 KB fail (SIGXFSZ ignored, so they
-    // return an error as on a full disk instead of ending the program).
-    std::string command = "--record '" + PathOf("full.mp4") + "' --seconds 5 -q";
-    fs::path out = scratch() / "err.txt";
-    std::string shell = "cd '" TARNWICK_SOURCE_DIR "' && env -u DISPLAY bash -c \"trap '' XFSZ; ulimit -f 64; "
-                        "exec timeout 120 '" TARNWICK_PATH "' " + command + "\" 2> '" + out.string() + "'";
-    int status = std::system(shell.c_str());
-    EXPECT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 1);
-    std::string err = ReadFile(out);
-    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
-    EXPECT_EQ(err.rfind("tarnwick: " + PathOf("full.mp4") + ": ", 0), 0u) << err;
+    // A file size limit stands in for a full disk: writes past 64 KB fail.
+    RunResult full = RunWithFileLimit(64, "--record '" + PathOf("full.mp4") + "' --seconds 5 -q");
+    EXPECT_EQ(full.exitCode, 1);
+    EXPECT_EQ(std::count(full.err.begin(), full.err.end(), '\n'), 1) << full.err;
+    EXPECT_EQ(full.err.rfind("tarnwick: " + PathOf("full.mp4") + ": ", 0), 0u) << full.err;
     EXPECT_TRUE(FilesIn(directory).empty());
+
+    // Half a second at 160 x 120 fits into 10 KB as it is written, but not once the index is put at the
+    // front: only the finish fails, and that too leaves nothing.
+    for (const char* name : {"short.mp4", "short.webm"}) {
+        RunResult cut = RunWithFileLimit(10, "--record '" + PathOf(name) + "' --seconds 0.5 --size 160x120 -q");
+        EXPECT_EQ(cut.exitCode, 1) << name;
+        EXPECT_EQ(cut.err, "tarnwick: " + PathOf(name) + ": cannot write: File too large\n");
+        EXPECT_TRUE(FilesIn(directory).empty()) << name;
+    }
 }
 
 TEST_F(RecordInputTest, AnExistingFileIsReplacedOnlyWhenTheNewOneIsComplete)
@@ -136,28 +177,14 @@ TEST_F(RecordInputTest, WebmNameGivesVp9AndOpus)
     EXPECT_EQ(d.channels, 2);
 }
 
-TEST_F(RecordInputTest, SigintOrSigtermRemovesTheTemporaryFile)
+TEST_F(RecordInputTest, EveryEndingSignalRemovesTheTemporaryFile)
 {
-    for (int signalNumber : {SIGTERM, SIGINT}) {
-        std::string command = "cd '" TARNWICK_SOURCE_DIR "' && exec env -u DISPLAY '" TARNWICK_PATH
-                              "' --record '" + PathOf("long.mp4") + "' --seconds 600 -q 2>/dev/null";
-        pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            // A process group of its own, so the signal reaches the intro and nothing of the test.
-            setpgid(0, 0);
-            execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        // Wait (up to 60 s on a busy machine) until the temporary file has grown, i.e. encoding runs.
+    // Ctrl-C, kill, a terminal or ssh session gone, Ctrl-\ (without the core file it would leave) and a
+    // reader of standard error gone: each ends the intro by that signal, and leaves nothing.
+    for (int signalNumber : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGPIPE}) {
         bool writing = false;
-        for (int i = 0; i < 600 && !writing; i++) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            for (const std::string& name : FilesIn(directory)) {
-                writing = writing || (name.find(".part") != std::string::npos &&
-                                      fs::file_size(directory / name) > 1000);
-            }
-        }
+        pid_t child = StartRecording("ulimit -c 0;", "long.mp4", "--seconds 600", &writing);
+        ASSERT_GT(child, 0);
         EXPECT_TRUE(writing) << "the recording never started writing";
         kill(child, signalNumber);
         int status = 0;
@@ -166,6 +193,22 @@ TEST_F(RecordInputTest, SigintOrSigtermRemovesTheTemporaryFile)
         EXPECT_EQ(WIFSIGNALED(status) ? WTERMSIG(status) : 0, signalNumber);
         EXPECT_TRUE(FilesIn(directory).empty()) << "signal " << signalNumber;
     }
+}
+
+TEST_F(RecordInputTest, AHangupIgnoredFromTheStartLetsTheRecordingFinish)
+{
+    // As under nohup: the recording carries on through a closed terminal and the file appears.
+    bool writing = false;
+    pid_t child = StartRecording("trap '' HUP;", "kept.mp4", "--seconds 20 --fps 30 --size 160x120", &writing);
+    ASSERT_GT(child, 0);
+    EXPECT_TRUE(writing) << "the recording never started writing";
+    kill(child, SIGHUP);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(FilesIn(directory), std::vector<std::string>{"kept.mp4"});
+    EXPECT_EQ(DecodeFile(PathOf("kept.mp4")).frameCount, 600);
 }
 
 TEST_F(RecordInputTest, BadGreetingFilesGiveTheirMessagesAndExitOne)
