@@ -107,11 +107,14 @@ void WriteFolderToDisk(const std::string& path)
     }
 }
 
-// What a recording holds, in sound frames at SoundRate and in pictures.
+// What a recording holds, in sound frames at SoundRate and in pictures. Both streams are as long as the
+// pictures (pictures / fps): the song's part rounded up to whole pictures, with silence after it, so a low
+// picture rate neither gives two lengths nor cuts off any of the song.
 struct Timeline {
-    int64_t soundFrames;   // length of the sound
+    int64_t soundFrames;   // length of the song's part, the fade included
     int64_t fadeStart;     // sound frame where the fade begins (= soundFrames: no fade)
     int64_t pictures;      // pictures in the video
+    int64_t length;        // sound frames in the file: the pictures' length, >= soundFrames
 };
 
 // Gain of the fade at sound frame `at`: 1 before the fade, falling in a straight line to 0 at the end.
@@ -152,7 +155,8 @@ bool PlanTimeline(const RecordOptions& options, Timeline* timeline)
         timeline->fadeStart = firstPass;
         timeline->soundFrames = firstPass + FadeFrames;
     }
-    timeline->pictures = std::max<int64_t>((timeline->soundFrames * options.fps + SoundRate / 2) / SoundRate, 1);
+    timeline->pictures = std::max<int64_t>((timeline->soundFrames * options.fps + SoundRate - 1) / SoundRate, 1);
+    timeline->length = SoundFrameOfPicture(timeline->pictures, options.fps);
     return true;
 }
 
@@ -164,11 +168,17 @@ struct SoundSource {
     int64_t produced = 0;         // frames handed out so far
 };
 
-// The next `count` frames of the song with the fade applied, into `out`; false when the render stops.
+// The next `count` frames of the song with the fade applied, silence after its part, into `out`; false when
+// the render stops.
 bool TakeSound(SoundSource* source, const Timeline& timeline, int64_t count, std::vector<int16_t>* out)
 {
     out->clear();
     while (count > 0) {
+        if (source->produced >= timeline.soundFrames) {
+            out->insert(out->end(), static_cast<size_t>(2 * count), 0);
+            source->produced += count;
+            break;
+        }
         if (source->blockAt == source->blockFrames) {
             source->blockFrames = SndRenderBlock(source->block.data());
             source->blockAt = 0;
@@ -176,7 +186,8 @@ bool TakeSound(SoundSource* source, const Timeline& timeline, int64_t count, std
                 return false;
             }
         }
-        int64_t take = std::min<int64_t>(count, source->blockFrames - source->blockAt);
+        int64_t take = std::min<int64_t>({count, source->blockFrames - source->blockAt,
+                                          timeline.soundFrames - source->produced});
         for (int64_t k = 0; k < take; k++) {
             float gain = FadeGain(timeline, source->produced + k);
             for (int channel = 0; channel < 2; channel++) {
@@ -222,9 +233,7 @@ bool WriteRecording(VideoFile* file, const RecordOptions& options, const Timelin
     for (int64_t picture = 0; ok && picture < timeline.pictures; picture++) {
         TakePicture(options, FadeGain(timeline, SoundFrameOfPicture(picture, options.fps)), &rgb);
         ok = VidWriteFrame(file, rgb.data(), error);
-        int64_t soundEnd = picture + 1 == timeline.pictures
-                               ? timeline.soundFrames
-                               : std::min(SoundFrameOfPicture(picture + 1, options.fps), timeline.soundFrames);
+        int64_t soundEnd = SoundFrameOfPicture(picture + 1, options.fps);
         if (ok && soundEnd > source.produced) {
             if (!TakeSound(&source, timeline, soundEnd - source.produced, &sound)) {
                 *error = "the song's render stopped";
@@ -234,7 +243,7 @@ bool WriteRecording(VideoFile* file, const RecordOptions& options, const Timelin
             }
         }
         if (progress && (picture % options.fps == 0 || picture + 1 == timeline.pictures)) {
-            ShowRenderProgress(source.produced, timeline.soundFrames, SoundRate, 0, 0);
+            ShowRenderProgress(source.produced, timeline.length, SoundRate, 0, 0);
         }
     }
     if (progress) {

@@ -211,6 +211,48 @@ TEST_F(RecordInputTest, AHangupIgnoredFromTheStartLetsTheRecordingFinish)
     EXPECT_EQ(DecodeFile(PathOf("kept.mp4")).frameCount, 600);
 }
 
+TEST_F(RecordInputTest, AtALowPictureRateSoundAndPicturesHaveOneLength)
+{
+    // The length is rounded up to whole pictures, and the sound runs on as silence to the end of the last.
+    struct Case {
+        const char* name;
+        const char* options;
+        int pictures;
+        double seconds;
+    };
+    const Case cases[] = {
+        {"one.mp4", "--fps 1 --seconds 0.4", 1, 1.0},
+        {"two.mp4", "--fps 1 --seconds 1.4", 2, 2.0},
+        {"seven.mp4", "--fps 7 --seconds 0.5", 4, 4.0 / 7},
+        {"one.webm", "--fps 1 --seconds 0.4", 1, 1.0},
+    };
+    for (const Case& c : cases) {
+        RunResult run = Run("--record '" + PathOf(c.name) + "' " + c.options + " --size 160x120 -q");
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        Decoded d = DecodeFile(PathOf(c.name));
+        ASSERT_TRUE(d.opened) << c.name;
+        EXPECT_EQ(d.frameCount, c.pictures) << c.name;
+        // The decoded sound: the song, then silence (Opus's frames of 20 ms may add a little of it).
+        ASSERT_GT(d.sampleRate, 0) << c.name;
+        double decodedSeconds = static_cast<double>(d.left.size()) / d.sampleRate;
+        EXPECT_GE(decodedSeconds, c.seconds - 0.001) << c.name;
+        EXPECT_LE(decodedSeconds, c.seconds + 0.025) << c.name;
+        if (std::string(c.options).find("0.4") != std::string::npos) {
+            // Past the song's 0.4 s (and the codec's ringing) nothing is heard.
+            float after = 0;
+            for (size_t i = static_cast<size_t>(0.4 * d.sampleRate) + 2048; i < d.left.size(); i++) {
+                after = std::max({after, std::abs(d.left[i]), std::abs(d.right[i])});
+            }
+            EXPECT_LT(after, 0.01f) << c.name;
+        }
+        if (d.formatName.find("mp4") != std::string::npos) {
+            // MP4 gives both streams' lengths, the sound's cut in milliseconds (the file's own time unit).
+            EXPECT_NEAR(d.videoSeconds, c.seconds, 1e-6) << c.name;
+            EXPECT_NEAR(d.audioSeconds, c.seconds, 0.001) << c.name;
+        }
+    }
+}
+
 TEST_F(RecordInputTest, BadGreetingFilesGiveTheirMessagesAndExitOne)
 {
     Write("empty.txt", "");
@@ -270,6 +312,33 @@ TEST_F(RecordInputTest, OwnGreetingWarnsOnceAndATestModulePlaysInARecording)
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_EQ(refused.out, "Error loading song\n");
     EXPECT_FALSE(fs::exists(directory / "bad.mp4"));
+}
+
+TEST_F(RecordInputTest, StartedFromAnotherFolderTheIntroFindsItsDataOrSaysOnceWhereItLooked)
+{
+    // The built intro, started here: it finds the repository's data/ above its own folder.
+    RunResult found = RunIntro("--record found.mp4 --seconds 0.1 --size 160x120 -q", scratch(), 120,
+                               directory.string());
+    EXPECT_EQ(found.exitCode, 0) << found.err;
+    EXPECT_EQ(found.out + found.err, "");
+    EXPECT_EQ(FilesIn(directory), std::vector<std::string>{"found.mp4"});
+
+    // A copy deep in a folder of its own, with no data anywhere: one line, exit 1, nothing written.
+    fs::path copy = directory / "a" / "b" / "c" / "d" / "tarnwick";
+    fs::create_directories(copy.parent_path());
+    fs::copy_file(TARNWICK_PATH, copy);
+    fs::create_directories(directory / "here");
+    RunResult lost = RunIntro("--record lost.mp4 --seconds 0.1 -q", scratch(), 120, (directory / "here").string(),
+                              copy.string());
+    EXPECT_EQ(lost.exitCode, 1);
+    EXPECT_EQ(lost.out, "");
+    const std::string start = "tarnwick: cannot find the intro's data (its pictures, glyphs and song): looked in " +
+                              (directory / "here" / "data").string() + ", " + (copy.parent_path() / "data").string();
+    EXPECT_EQ(lost.err.rfind(start, 0), 0u) << lost.err;
+    EXPECT_NE(lost.err.find((directory / "a" / "b" / "c" / "share" / "tarnwick").string() + "\n"),
+              std::string::npos) << lost.err;
+    EXPECT_EQ(std::count(lost.err.begin(), lost.err.end(), '\n'), 1) << lost.err;
+    EXPECT_FALSE(fs::exists(directory / "here" / "lost.mp4"));
 }
 
 } // namespace
