@@ -46,11 +46,12 @@ protected:
         fs::remove(out);
         return result;
     }
-    // Starts a long recording into `name` in a process group of its own (so a signal reaches the intro and
-    // nothing of the test), after the shell commands `before`, and waits (up to 60 s on a busy machine) until
-    // its temporary file has grown, i.e. encoding runs. The child's id; `writing` tells whether it got there.
-    pid_t StartRecording(const std::string& before, const std::string& name, const std::string& options,
-                         bool* writing) const
+    // Starts a recording into `name` in a process group of its own (so the signal reaches the intro and
+    // nothing of the test), after the shell commands `before`; waits (up to 60 s on a busy machine) until its
+    // temporary file has grown, i.e. encoding runs; sends it `signalNumber` and waits for its end. Its wait
+    // status.
+    int SignalWhileRecording(const std::string& before, const std::string& name, const std::string& options,
+                             int signalNumber) const
     {
         std::string command = "cd '" TARNWICK_SOURCE_DIR "' && " + before + " exec env -u DISPLAY '" TARNWICK_PATH
                               "' --record '" + PathOf(name) + "' " + options + " -q 2>/dev/null";
@@ -60,15 +61,22 @@ protected:
             execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
-        *writing = false;
-        for (int i = 0; i < 600 && !*writing && child > 0; i++) {
+        EXPECT_GT(child, 0);
+        bool writing = false;
+        for (int i = 0; i < 600 && !writing && child > 0; i++) {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
             for (const std::string& file : FilesIn(directory)) {
-                *writing = *writing || (file.find(".part") != std::string::npos &&
-                                        fs::file_size(directory / file) > 1000);
+                writing = writing || (file.find(".part") != std::string::npos &&
+                                      fs::file_size(directory / file) > 1000);
             }
         }
-        return child;
+        EXPECT_TRUE(writing) << "the recording never started writing";
+        int status = 0;
+        if (child > 0) {
+            kill(child, signalNumber);
+            waitpid(child, &status, 0);
+        }
+        return status;
     }
     // Standard output and error are captured outside the directory under test.
     fs::path scratch() const
@@ -182,13 +190,7 @@ TEST_F(RecordInputTest, EveryEndingSignalRemovesTheTemporaryFile)
     // Ctrl-C, kill, a terminal or ssh session gone, Ctrl-\ (without the core file it would leave) and a
     // reader of standard error gone: each ends the intro by that signal, and leaves nothing.
     for (int signalNumber : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGPIPE}) {
-        bool writing = false;
-        pid_t child = StartRecording("ulimit -c 0;", "long.mp4", "--seconds 600", &writing);
-        ASSERT_GT(child, 0);
-        EXPECT_TRUE(writing) << "the recording never started writing";
-        kill(child, signalNumber);
-        int status = 0;
-        waitpid(child, &status, 0);
+        int status = SignalWhileRecording("ulimit -c 0;", "long.mp4", "--seconds 600", signalNumber);
         EXPECT_TRUE(WIFSIGNALED(status)) << "signal " << signalNumber;
         EXPECT_EQ(WIFSIGNALED(status) ? WTERMSIG(status) : 0, signalNumber);
         EXPECT_TRUE(FilesIn(directory).empty()) << "signal " << signalNumber;
@@ -198,13 +200,7 @@ TEST_F(RecordInputTest, EveryEndingSignalRemovesTheTemporaryFile)
 TEST_F(RecordInputTest, AHangupIgnoredFromTheStartLetsTheRecordingFinish)
 {
     // As under nohup: the recording carries on through a closed terminal and the file appears.
-    bool writing = false;
-    pid_t child = StartRecording("trap '' HUP;", "kept.mp4", "--seconds 20 --fps 30 --size 160x120", &writing);
-    ASSERT_GT(child, 0);
-    EXPECT_TRUE(writing) << "the recording never started writing";
-    kill(child, SIGHUP);
-    int status = 0;
-    waitpid(child, &status, 0);
+    int status = SignalWhileRecording("trap '' HUP;", "kept.mp4", "--seconds 20 --fps 30 --size 160x120", SIGHUP);
     ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_EQ(FilesIn(directory), std::vector<std::string>{"kept.mp4"});
