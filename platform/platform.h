@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // Opaque handles. Each implementation gives them its own meaning; callers only compare them with nullptr.
 struct PlatWindowRec;
@@ -132,6 +133,12 @@ int PlatMessageBoxToStderr(PlatWindow owner, const char* text, const char* capti
 // True where nobody sees the program's standard error (a windowed Win32 program): a command-line error
 // then goes into a box as well.
 bool PlatStandardErrorHidden();
+
+// ---- The program's own file -----------------------------------------------------------------------------
+// GetModuleFileNameA: the full path of the running executable, so the intro can find the data installed
+// beside it. Empty where it cannot be told, and in the browser, whose data is already at data/ in the
+// page's own file system.
+std::string PlatExecutablePath();
 
 // ---- Drawing without a window -----------------------------------------------------------------------------
 // For recording a video: an OpenGL context with the fixed-function pipeline (as the scene window's) that

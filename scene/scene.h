@@ -101,6 +101,13 @@ void SetGreetingText(const std::string& text);
 // The greeting LoadGreetingAssets gives the scroller: the one set with SetGreetingText, else GreetingText.
 const char* ChosenGreetingText();
 
+// The folder the intro's pictures, glyphs and song are read from, ending in '/': "data/" (in the current
+// folder) unless the shell found the intro's data elsewhere (main thread, set before LoadGreetingAssets).
+extern std::string sceneDataFolder;
+// One of the intro's files, named as under "data/" ("data/l1.bmp", a GlyphFiles entry), in sceneDataFolder;
+// any other name as it is.
+std::string SceneDataPath(const char* name);
+
 // Start-up step 1: loads both pictures and every glyph of the table (each failure shows the loader's one
 // message and leaves its entry empty), then fills the eight slots from the first eight characters.
 void LoadGreetingAssets();
@@ -113,6 +120,6 @@ void StepScroller();
 void DrawGreetingLayer();
 // StepScroller then DrawGreetingLayer: what DrawScene does after advancing the tree.
 void DrawGreeting();
-// Puts the slots, the cursor and the text back to their start values, the built-in greeting among them (for
-// a second run in one process).
+// Puts the slots, the cursor and the text back to their start values, the built-in greeting and the data
+// folder among them (for a second run in one process).
 void ResetScrollerState();

@@ -77,10 +77,22 @@ int NextScrollerGlyph()
     return index;
 }
 
-static void ReplaceImage(RgbImage*& slot, const char* path)
+std::string sceneDataFolder = "data/";
+
+std::string SceneDataPath(const char* name)
+{
+    static const std::string prefix = "data/";
+    std::string path = name;
+    if (path.compare(0, prefix.size(), prefix) == 0) {
+        path.replace(0, prefix.size(), sceneDataFolder);
+    }
+    return path;
+}
+
+static void ReplaceImage(RgbImage*& slot, const char* name)
 {
     FreeRgbImage(slot);
-    slot = path != nullptr ? LoadDibImage(path) : nullptr;
+    slot = name != nullptr ? LoadDibImage(SceneDataPath(name).c_str()) : nullptr;
 }
 
 void LoadGreetingAssets()
@@ -164,5 +176,6 @@ void ResetScrollerState()
     }
     SetGreetingText("");
     scrollerText = GreetingText;
+    sceneDataFolder = "data/";
     textCursor = 0;
 }

@@ -8,8 +8,8 @@ RUN_PACKAGES=(build-essential cmake pkg-config libsdl2-dev libgl1-mesa-dev libgl
               libbenchmark-dev xfonts-base libegl-dev libegl-mesa0 libavformat-dev libavcodec-dev
               libswscale-dev libswresample-dev libavutil-dev libgles-dev)
 # To run the whole suite: a display server and its tools (xwd for window dumps), tmux (xmplay's status area),
-# and clang with its fuzzer runtime.
-TEST_PACKAGES=(xvfb xauth x11-utils x11-apps xdotool tmux python3 clang libclang-rt-14-dev)
+# clang with its fuzzer runtime, and desktop-file-validate for the installed desktop entry.
+TEST_PACKAGES=(xvfb xauth x11-utils x11-apps xdotool tmux python3 clang libclang-rt-14-dev desktop-file-utils)
 # To build the greeting for the browser (web/build.sh) and, with TEST_PACKAGES, to test it in headless
 # Chromium through the DevTools protocol and in Firefox ESR under Xvfb, with a PulseAudio null sink of the
 # test's own as its sound server and parec recording it (./test.sh; puppeteer-core, which drives Firefox,

@@ -5,6 +5,7 @@
 #include "cli/cli.h"
 #include "scene/scene.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -16,6 +17,8 @@ constexpr int MinWidth = 160;
 constexpr int MaxWidth = 3840;
 constexpr int MinHeight = 120;
 constexpr int MaxHeight = 2160;
+// Characters without a glyph named in the greeting's warning; the rest are counted.
+constexpr size_t MaxBlanksListed = 20;
 
 // "WxH" into its two numbers when both are even and in range; else why not.
 std::string ParseSize(const std::string& text, int32_t* width, int32_t* height)
@@ -99,9 +102,15 @@ bool TakeGreeting(const std::string& path)
         return false;
     }
     if (!converted.blanked.empty()) {
+        // A text of many scripts can have thousands of them: the first few tell what is meant, and the
+        // line (a box on Windows and in the browser) stays readable.
         std::string list;
-        for (char32_t c : converted.blanked) {
-            list += (list.empty() ? "" : ", ") + Describe(c);
+        size_t listed = std::min(converted.blanked.size(), MaxBlanksListed);
+        for (size_t i = 0; i < listed; i++) {
+            list += (list.empty() ? "" : ", ") + Describe(converted.blanked[i]);
+        }
+        if (converted.blanked.size() > listed) {
+            list += " and " + std::to_string(converted.blanked.size() - listed) + " more";
         }
         std::string text = "the greeting " + path + " has characters without a glyph, shown as blanks: " + list;
         std::fprintf(stderr, "tarnwick: warning: %s\n", text.c_str());
@@ -166,11 +175,16 @@ int IntroEntry(int argc, char** argv)
     if (!sizeText.empty()) {
         ParseSize(sizeText, &record.width, &record.height);
     }
-    if (!songPath.empty()) {
-        introSongPath = songPath;
-    }
     if (!greetingPath.empty() && !TakeGreeting(greetingPath)) {
         return ExitFailed;
+    }
+    std::string dataError;
+    if (!FindIntroData(&dataError)) {
+        ReportError(dataError);
+        return ExitFailed;
+    }
+    if (!songPath.empty()) {
+        introSongPath = songPath;
     }
     if (recordOption->count() > 0) {
         return RecordIntro(record);

@@ -1,7 +1,7 @@
 // --record: the intro drawn without a window, frame by frame, and its song rendered as xmrender renders it,
 // both written into a video file. One animation step per video frame, so the video shows what a screen of
 // that rate shows; the sound is the streamed song bit for bit until the encoder takes it. The file appears
-// only when complete: everything goes into a temporary file beside it, renamed at the end.
+// only when complete: everything goes into a temporary file beside it, put on the disk and renamed at the end.
 #include "shell/shell.h"
 
 #include "cli/cli.h"
@@ -11,6 +11,7 @@
 #include "sound/sound.h"
 #include "video/video.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -20,6 +21,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <iterator>
 #include <vector>
 
 namespace {
@@ -42,29 +45,76 @@ extern "C" void RemoveTemporaryAndDie(int signalNumber)
     raise(signalNumber);
 }
 
+// What ends a recording from outside: Ctrl-C, kill, a terminal or ssh session that went away, Ctrl-\, and a
+// reader of standard error that went away. Each removes the temporary file and then ends the program as the
+// signal itself would.
+constexpr int EndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
+constexpr size_t EndingSignalCount = std::size(EndingSignals);
+
 struct SignalGuard {
-    struct sigaction previousInt {};
-    struct sigaction previousTerm {};
+    struct sigaction previous[EndingSignalCount] {};
+    bool taken[EndingSignalCount] {};
     SignalGuard()
     {
         struct sigaction action {};
         action.sa_handler = RemoveTemporaryAndDie;
         sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, &previousInt);
-        sigaction(SIGTERM, &action, &previousTerm);
+        for (size_t i = 0; i < EndingSignalCount; i++) {
+            // A signal ignored from the start stays ignored: nohup, or a job started in the background,
+            // asked for the recording to carry on through it.
+            if (sigaction(EndingSignals[i], nullptr, &previous[i]) != 0 ||
+                ((previous[i].sa_flags & SA_SIGINFO) == 0 && previous[i].sa_handler == SIG_IGN)) {
+                continue;
+            }
+            taken[i] = sigaction(EndingSignals[i], &action, nullptr) == 0;
+        }
     }
     ~SignalGuard()
     {
-        sigaction(SIGINT, &previousInt, nullptr);
-        sigaction(SIGTERM, &previousTerm, nullptr);
+        for (size_t i = 0; i < EndingSignalCount; i++) {
+            if (taken[i]) {
+                sigaction(EndingSignals[i], &previous[i], nullptr);
+            }
+        }
     }
 };
 
-// What a recording holds, in sound frames at SoundRate and in pictures.
+// Puts a written file on the disk before it gets its name, so that after a power loss the name never stands
+// for a file that is not whole. false with the reason in *error.
+bool WriteToDisk(const std::string& path, std::string* error)
+{
+    int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0 || fsync(descriptor) != 0) {
+        *error = std::string("cannot write: ") + std::strerror(errno);
+        if (descriptor >= 0) {
+            close(descriptor);
+        }
+        return false;
+    }
+    close(descriptor);
+    return true;
+}
+
+// Puts the folder's entries (a rename into it) on the disk. Not every file system can; the file itself is
+// whole either way, so a refusal is no failure.
+void WriteFolderToDisk(const std::string& path)
+{
+    std::string folder = std::filesystem::path(path).parent_path().string();
+    int descriptor = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor >= 0) {
+        fsync(descriptor);
+        close(descriptor);
+    }
+}
+
+// What a recording holds, in sound frames at SoundRate and in pictures. Both streams are as long as the
+// pictures (pictures / fps): the song's part rounded up to whole pictures, with silence after it, so a low
+// picture rate neither gives two lengths nor cuts off any of the song.
 struct Timeline {
-    int64_t soundFrames;   // length of the sound
+    int64_t soundFrames;   // length of the song's part, the fade included
     int64_t fadeStart;     // sound frame where the fade begins (= soundFrames: no fade)
     int64_t pictures;      // pictures in the video
+    int64_t length;        // sound frames in the file: the pictures' length, >= soundFrames
 };
 
 // Gain of the fade at sound frame `at`: 1 before the fade, falling in a straight line to 0 at the end.
@@ -105,7 +155,8 @@ bool PlanTimeline(const RecordOptions& options, Timeline* timeline)
         timeline->fadeStart = firstPass;
         timeline->soundFrames = firstPass + FadeFrames;
     }
-    timeline->pictures = std::max<int64_t>((timeline->soundFrames * options.fps + SoundRate / 2) / SoundRate, 1);
+    timeline->pictures = std::max<int64_t>((timeline->soundFrames * options.fps + SoundRate - 1) / SoundRate, 1);
+    timeline->length = SoundFrameOfPicture(timeline->pictures, options.fps);
     return true;
 }
 
@@ -117,11 +168,17 @@ struct SoundSource {
     int64_t produced = 0;         // frames handed out so far
 };
 
-// The next `count` frames of the song with the fade applied, into `out`; false when the render stops.
+// The next `count` frames of the song with the fade applied, silence after its part, into `out`; false when
+// the render stops.
 bool TakeSound(SoundSource* source, const Timeline& timeline, int64_t count, std::vector<int16_t>* out)
 {
     out->clear();
     while (count > 0) {
+        if (source->produced >= timeline.soundFrames) {
+            out->insert(out->end(), static_cast<size_t>(2 * count), 0);
+            source->produced += count;
+            break;
+        }
         if (source->blockAt == source->blockFrames) {
             source->blockFrames = SndRenderBlock(source->block.data());
             source->blockAt = 0;
@@ -129,7 +186,8 @@ bool TakeSound(SoundSource* source, const Timeline& timeline, int64_t count, std
                 return false;
             }
         }
-        int64_t take = std::min<int64_t>(count, source->blockFrames - source->blockAt);
+        int64_t take = std::min<int64_t>({count, source->blockFrames - source->blockAt,
+                                          timeline.soundFrames - source->produced});
         for (int64_t k = 0; k < take; k++) {
             float gain = FadeGain(timeline, source->produced + k);
             for (int channel = 0; channel < 2; channel++) {
@@ -175,9 +233,7 @@ bool WriteRecording(VideoFile* file, const RecordOptions& options, const Timelin
     for (int64_t picture = 0; ok && picture < timeline.pictures; picture++) {
         TakePicture(options, FadeGain(timeline, SoundFrameOfPicture(picture, options.fps)), &rgb);
         ok = VidWriteFrame(file, rgb.data(), error);
-        int64_t soundEnd = picture + 1 == timeline.pictures
-                               ? timeline.soundFrames
-                               : std::min(SoundFrameOfPicture(picture + 1, options.fps), timeline.soundFrames);
+        int64_t soundEnd = SoundFrameOfPicture(picture + 1, options.fps);
         if (ok && soundEnd > source.produced) {
             if (!TakeSound(&source, timeline, soundEnd - source.produced, &sound)) {
                 *error = "the song's render stopped";
@@ -187,7 +243,7 @@ bool WriteRecording(VideoFile* file, const RecordOptions& options, const Timelin
             }
         }
         if (progress && (picture % options.fps == 0 || picture + 1 == timeline.pictures)) {
-            ShowRenderProgress(source.produced, timeline.soundFrames, SoundRate, 0, 0);
+            ShowRenderProgress(source.produced, timeline.length, SoundRate, 0, 0);
         }
     }
     if (progress) {
@@ -250,7 +306,7 @@ int RecordIntro(const RecordOptions& options)
     bool ok = file != nullptr && WriteRecording(file, options, timeline, song, &error);
     if (file != nullptr) {
         if (ok) {
-            ok = VidFinish(file, &error);
+            ok = VidFinish(file, &error) && WriteToDisk(temporary, &error);
         } else {
             VidAbandon(file);
         }
@@ -258,6 +314,9 @@ int RecordIntro(const RecordOptions& options)
     if (ok && std::rename(temporary.c_str(), options.path.c_str()) != 0) {
         error = std::string("cannot write: ") + std::strerror(errno);
         ok = false;
+    }
+    if (ok) {
+        WriteFolderToDisk(options.path);
     }
     if (!ok) {
         unlink(temporary.c_str());

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Window state kept by the window layer and read by the frame loop (main thread only).
 extern bool isActive;       // false while the window is minimised
@@ -33,9 +34,23 @@ void PrepareMusic();
 bool StartMusic();
 void StopMusic();
 
+// Where the intro's data is: the pictures, the glyphs under letters/ and the song. Looked for in this order:
+// data/ in the current folder; data/ in the executable's folder and in each folder above it up to the
+// repository root (a build's tarnwick in build/shell/ finds the repository's data/ wherever it is started
+// from); the installed location <prefix>/share/tarnwick/ beside <prefix>/bin/. Each place ends in '/'; the
+// current folder's is "data/" as it is, the others are whole paths.
+std::vector<std::string> IntroDataPlaces(const std::string& executablePath);
+// Whether a folder holds the intro's data: any of its pictures, its glyph folder or its song, so a single
+// missing file keeps its own message while an unrelated folder called data/ is passed over.
+bool HoldsIntroData(const std::string& folder);
+// Takes the first place that holds the intro's data (PlatExecutablePath tells where the executable is) for
+// the scene and the default song. false when none does, with `error` naming the places looked in.
+bool FindIntroData(std::string* error);
+
 // The process entry on every system: reads the command line (CLI11), takes a greeting and a song of one's
 // own, then runs the intro (IntroMain) or records it (RecordIntro). Without options it is IntroMain alone.
-// Exit codes: IntroMain's or RecordIntro's; 1 for a greeting file that cannot be used; 2 for bad usage.
+// Exit codes: IntroMain's or RecordIntro's; 1 for a greeting file that cannot be used or no data found; 2 for
+// bad usage.
 // Errors go to standard error, and into an "ERROR" box where standard error is not seen.
 int IntroEntry(int argc, char** argv);
 

@@ -230,6 +230,11 @@ bool PlatStandardErrorHidden()
     return fakePlatform.standardErrorHidden;
 }
 
+std::string PlatExecutablePath()
+{
+    return fakePlatform.executablePath;
+}
+
 PlatOffscreen PlatCreateOffscreen(int width, int height, const char** reason)
 {
     fakePlatform.calls.push_back("CreateOffscreen " + std::to_string(width) + "x" + std::to_string(height));

@@ -40,6 +40,8 @@ struct FakePlatformState {
     int swaps = 0;
     // What PlatStandardErrorHidden answers (true: as a windowed Win32 program).
     bool standardErrorHidden = false;
+    // What PlatExecutablePath answers (empty: the path cannot be told).
+    std::string executablePath;
 };
 
 extern FakePlatformState fakePlatform;

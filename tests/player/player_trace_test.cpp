@@ -546,6 +546,33 @@ TEST_F(PlayerTrace, VolumeColumnVibratoWithEffectFourMovesTwice)
     EXPECT_EQ(MusicChannels[0].vibratoPos, 16);
 }
 
+TEST_F(PlayerTrace, VibratoAndTremoloReachPosition31BeforeWrapping)
+{
+    // Speed 8 takes both positions to 16 in row 0; speed 15 then to 31 (not yet past the top of the
+    // -32..31 cycle) and on to 46 - 64 = -18. Each tick uses the position it starts with. At 31 the sine is
+    // 25: a period 8 lower (25 x 15 >> 5 = 11, a multiple of 4: 8) and a volume 5 higher (15 x 25 >> 6),
+    // both still in the cycle's first half. (Tremolo at 16 gives 59, held to 64 - 16 = 48.)
+    XmModule module = TraceModule(2, {4}, 3);
+    XmSetCell(&module.patterns[0], 2, 0, 0, Cell(NoteC4, 1, 0, 4, 0x8F));
+    XmSetCell(&module.patterns[0], 2, 0, 1, Cell(NoteC4, 1, 0x20, 7, 0x8F));
+    XmSetCell(&module.patterns[0], 2, 1, 0, Cell(0, 0, 0, 4, 0xF0));
+    XmSetCell(&module.patterns[0], 2, 1, 1, Cell(0, 0, 0, 7, 0xF0));
+    Play(module);
+    std::vector<std::string> trace;
+    for (int tick = 0; tick < 6; tick++) {
+        ModUpdateTick(song);
+        trace.push_back(std::to_string(MusicChannels[0].vibratoPos) + " " +
+                        std::to_string(MusicChannels[0].periodDelta) + " | " +
+                        std::to_string(MusicChannels[1].tremoloPos) + " " +
+                        std::to_string(MusicChannels[1].volumeDelta));
+    }
+    std::vector<std::string> expected = {
+        "0 0 | 0 0",      "8 0 | 8 0",       "16 -84 | 16 42",
+        "16 -116 | 16 0", "31 -116 | 31 48", "-18 -8 | -18 5",
+    };
+    EXPECT_EQ(trace, expected);
+}
+
 }  // namespace
 
 namespace {

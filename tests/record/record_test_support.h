@@ -38,14 +38,17 @@ inline std::string ReadFile(const fs::path& path)
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-// Runs the intro from the repository root with the arguments (already quoted), without a display, bounded
-// in time. Its standard output and error are kept in `scratch`.
-inline RunResult RunIntro(const std::string& arguments, const fs::path& scratch, int timeoutSeconds = 120)
+// Runs the intro (`program`, the built one by default) in `folder` (the repository root by default) with the
+// arguments (already quoted), without a display, bounded in time. Its standard output and error are kept in
+// `scratch`.
+inline RunResult RunIntro(const std::string& arguments, const fs::path& scratch, int timeoutSeconds = 120,
+                          const std::string& folder = TARNWICK_SOURCE_DIR,
+                          const std::string& program = TARNWICK_PATH)
 {
     fs::path out = scratch / "stdout.txt";
     fs::path err = scratch / "stderr.txt";
-    std::string command = "cd '" TARNWICK_SOURCE_DIR "' && env -u DISPLAY SDL_AUDIODRIVER=dummy timeout " +
-                          std::to_string(timeoutSeconds) + " '" TARNWICK_PATH "' " + arguments + " > '" +
+    std::string command = "cd '" + folder + "' && env -u DISPLAY SDL_AUDIODRIVER=dummy timeout " +
+                          std::to_string(timeoutSeconds) + " '" + program + "' " + arguments + " > '" +
                           out.string() + "' 2> '" + err.string() + "'";
     int status = std::system(command.c_str());
     RunResult result;

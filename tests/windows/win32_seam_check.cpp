@@ -1,7 +1,7 @@
 // Checks of the Win32 platform under a real (or Wine's) Windows, through the seam and the shell's own window
 // logic: the window class and styles, the pixel format and the GL context, the message round trip into the
-// scene's window procedure, the quit message, the time-critical streaming thread, and the looping wave
-// device's played-bytes count. Prints one line per check and exits 0 when all hold. Needs a display and a
+// scene's window procedure, the quit message, the time-critical streaming thread, the looping wave
+// device's played-bytes count, and the executable's own path (where the intro looks for its data). Prints one line per check and exits 0 when all hold. Needs a display and a
 // sound device; run it from any folder.
 #include "platform/platform.h"
 #include "shell/shell.h"
@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -197,12 +198,23 @@ static void CheckAudio()
     Check(!PlatAudioPlayedBytes(&bytes), "a closed device answers no position");
 }
 
+static void CheckExecutablePath()
+{
+    std::string path = PlatExecutablePath();
+    const std::string name = "win32_seam_check.exe";
+    bool named = path.size() > name.size() &&
+                 _stricmp(path.c_str() + path.size() - name.size(), name.c_str()) == 0 &&
+                 path[path.size() - name.size() - 1] == '\\';
+    Check(named && path.find(':') == 1, "the executable's path is this program's whole path");
+}
+
 int main()
 {
     Check(PlatMessageBox == PlatSystemMessageBox, "message boxes go to the system's box by default");
     CheckWindow();
     CheckThreads();
     CheckAudio();
+    CheckExecutablePath();
     std::printf("%d checks failed\n", failures);
     return failures == 0 ? 0 : 1;
 }
