@@ -125,7 +125,7 @@ Outcome PlayFile(Player* player, int32_t index)
     } else {
         bool once = ReadableOnlyOnce(path);
         header = ReadModuleFile(path, &bytes);
-        if (once) {
+        if (once && header.state == ModuleFileState::Ok) {
             player->readOnce[slot] = bytes;
             player->haveReadOnce[slot] = true;
         }
@@ -133,7 +133,8 @@ Outcome PlayFile(Player* player, int32_t index)
     if (header.state != ModuleFileState::Ok) {
         return Refuse(player, shownPath, header.state, false);
     }
-    // Both loads below open the path and are handed these bytes: the file is not read again.
+    // Both loads below open the path and are handed these bytes: the file is not read again. The kept copy
+    // is all they need.
     if (!MemFileKeepBytes(path.c_str(), bytes.data(), static_cast<int32_t>(bytes.size()))) {
         return Refuse(player, shownPath, ModuleFileState::NoMemory, false);
     }

@@ -131,16 +131,16 @@ ModuleHeader ReadModuleFile(const std::string& path, std::vector<uint8_t>* bytes
     return header;
 }
 
-ModuleHeader ReadModuleHeader(const uint8_t* bytes, size_t got)
+ModuleHeader ReadModuleHeader(const uint8_t* bytes, size_t count)
 {
     ModuleHeader header;
-    if (bytes == nullptr || got < XmSignatureBytes || std::memcmp(bytes, XmSignature, XmSignatureBytes) != 0) {
+    if (bytes == nullptr || count < XmSignatureBytes || std::memcmp(bytes, XmSignature, XmSignatureBytes) != 0) {
         header.state = ModuleFileState::NotXm;
         return header;
     }
     header.state = ModuleFileState::Ok;
     // A short file keeps what title it has; the loader decides whether the rest is a module.
-    size_t end = got < XmTitleOffset + XmTitleBytes ? got : XmTitleOffset + XmTitleBytes;
+    size_t end = count < XmTitleOffset + XmTitleBytes ? count : XmTitleOffset + XmTitleBytes;
     std::string title;
     for (size_t i = XmTitleOffset; i < end && bytes[i] != 0; i++) {
         // The title is a fixed field of single bytes in an old code page: anything beyond ASCII has no
