@@ -1,39 +1,186 @@
 // The host's file callbacks: the whole file is copied into memory when it is opened, and every later read,
-// seek and tell is a bounds check and a memory copy.
+// seek and tell is a bounds check and a memory copy. Also the one reading of a whole file that the intro and
+// the tools share (a pipe included, within a limit), and the one file kept in memory for a song that is loaded
+// more than once.
 #include "music/music.h"
 
-#include <climits>
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+// Bytes the first read of a file of unknown size asks for; the buffer doubles from there.
+constexpr int64_t FirstChunkBytes = 64 * 1024;
+
+// The kept file (main thread): its path, whether it has been read, and its bytes.
+struct KeptFile {
+    char* path;      // null while nothing is kept
+    bool read;       // MemFileKeep reads at the first open
+    uint8_t* data;   // length bytes, null when empty
+    int32_t length;
+};
+static KeptFile kept;
+
+WholeFile MemFileReadStream(std::FILE* stream, int64_t limit)
+{
+    WholeFile whole{WholeFileResult::Unreadable, nullptr, 0};
+    if (stream == nullptr)
+        return whole;
+    limit = limit < 0 ? 0 : (limit > MemFileMaxBytes ? MemFileMaxBytes : limit);
+    // A regular file tells its size: one that is too large is refused before a byte is read, and the buffer
+    // is made one byte larger than the rest of it, so that its end is seen without a second allocation.
+    int64_t capacity = FirstChunkBytes;
+    struct stat info {};
+    if (fstat(fileno(stream), &info) == 0 && S_ISREG(info.st_mode)) {
+        long at = std::ftell(stream);
+        int64_t rest = int64_t{info.st_size} - (at > 0 ? at : 0);
+        if (rest > limit) {
+            whole.result = WholeFileResult::TooLarge;
+            return whole;
+        }
+        capacity = (rest > 0 ? rest : 0) + 1;
+    }
+    // More than the limit is never read: one byte beyond it tells a file that is too large.
+    if (capacity > limit + 1)
+        capacity = limit + 1;
+    auto* data = static_cast<uint8_t*>(ModAllocZeroed(static_cast<size_t>(capacity)));
+    if (data == nullptr) {
+        whole.result = WholeFileResult::NoMemory;
+        return whole;
+    }
+    int64_t length = 0;
+    for (;;) {
+        if (length == capacity) {
+            // A file that grew or has no size: a larger buffer, up to one byte beyond the limit.
+            if (capacity > limit) {
+                std::free(data);
+                whole.result = WholeFileResult::TooLarge;
+                return whole;
+            }
+            int64_t larger = capacity * 2 < FirstChunkBytes ? FirstChunkBytes : capacity * 2;
+            larger = larger > limit + 1 ? limit + 1 : larger;
+            auto* grown = static_cast<uint8_t*>(ModAllocZeroed(static_cast<size_t>(larger)));
+            if (grown == nullptr) {
+                std::free(data);
+                whole.result = WholeFileResult::NoMemory;
+                return whole;
+            }
+            std::memcpy(grown, data, static_cast<size_t>(length));
+            std::free(data);
+            data = grown;
+            capacity = larger;
+        }
+        size_t wanted = static_cast<size_t>(capacity - length);
+        size_t got = std::fread(data + length, 1, wanted, stream);
+        length += static_cast<int64_t>(got);
+        if (got < wanted) {
+            if (std::ferror(stream) != 0) {
+                std::free(data);
+                return whole;  // unreadable: a directory, or an input error part way
+            }
+            break;  // the end of the file
+        }
+    }
+    if (length > limit) {
+        std::free(data);
+        whole.result = WholeFileResult::TooLarge;
+        return whole;
+    }
+    whole.result = WholeFileResult::Read;
+    if (length == 0) {
+        std::free(data);
+        return whole;
+    }
+    whole.data = data;
+    whole.length = static_cast<int32_t>(length);
+    return whole;
+}
+
+WholeFile MemFileReadWhole(const char* path, int64_t limit)
+{
+    std::FILE* stream = path != nullptr ? std::fopen(path, "rb") : nullptr;
+    if (stream == nullptr) {
+        bool missing = path == nullptr || errno == ENOENT || errno == ENOTDIR;
+        return WholeFile{missing ? WholeFileResult::Missing : WholeFileResult::Unreadable, nullptr, 0};
+    }
+    WholeFile whole = MemFileReadStream(stream, limit);
+    std::fclose(stream);
+    return whole;
+}
+
+void MemFileForget()
+{
+    std::free(kept.path);
+    std::free(kept.data);
+    kept = KeptFile{};
+}
+
+// Keeps the path, not yet read; false without memory for it.
+static bool KeepPath(const char* path)
+{
+    MemFileForget();
+    if (path == nullptr)
+        return false;
+    size_t size = std::strlen(path) + 1;
+    kept.path = static_cast<char*>(ModAllocZeroed(size));
+    if (kept.path == nullptr)
+        return false;
+    std::memcpy(kept.path, path, size);
+    return true;
+}
+
+bool MemFileKeep(const char* path)
+{
+    return KeepPath(path);
+}
+
+bool MemFileKeepBytes(const char* path, const uint8_t* data, int32_t length)
+{
+    if (!KeepPath(path))
+        return false;
+    kept.read = true;
+    if (data == nullptr || length <= 0)
+        return true;
+    kept.data = static_cast<uint8_t*>(ModAllocZeroed(static_cast<size_t>(length)));
+    if (kept.data == nullptr) {
+        MemFileForget();
+        return false;
+    }
+    std::memcpy(kept.data, data, static_cast<size_t>(length));
+    kept.length = length;
+    return true;
+}
 
 void* MemFileOpen(const char* path)
 {
     auto* file = static_cast<MemFile*>(ModAllocZeroed(sizeof(MemFile)));
     if (file == nullptr)
         return nullptr;
-    // A missing file reads as an empty one: opening never reports failure, the loader's signature check does.
-    std::FILE* stream = path != nullptr ? std::fopen(path, "rb") : nullptr;
-    if (stream == nullptr)
+    if (kept.path == nullptr || path == nullptr || std::strcmp(path, kept.path) != 0) {
+        // A missing or unreadable file reads as an empty one: opening never reports failure, the loader's
+        // signature check does.
+        WholeFile whole = MemFileReadWhole(path, MemFileMaxBytes);
+        file->data = whole.data;
+        file->length = whole.length;
         return file;
-    long size = -1;
-    if (std::fseek(stream, 0, SEEK_END) == 0)
-        size = std::ftell(stream);
-    // A size that cannot be taken, does not fit the 32-bit position, or cannot be allocated: the empty file.
-    if (size > 0 && size <= INT32_MAX && std::fseek(stream, 0, SEEK_SET) == 0) {
-        auto* data = static_cast<uint8_t*>(ModAllocZeroed(static_cast<size_t>(size)));
-        if (data != nullptr) {
-            // A file that shrank since its size was taken keeps only what could be read.
-            size_t got = std::fread(data, 1, static_cast<size_t>(size), stream);
-            if (got > 0) {
-                file->data = data;
-                file->length = static_cast<int32_t>(got);
-            } else {
-                std::free(data);
-            }
+    }
+    if (!kept.read) {
+        // Read once, whatever comes of it: a pipe read again would give nothing, or the wrong bytes.
+        WholeFile whole = MemFileReadWhole(path, MemFileMaxBytes);
+        kept.read = true;
+        kept.data = whole.data;
+        kept.length = whole.length;
+    }
+    if (kept.length > 0) {
+        // Each open owns its copy, as it owns a file's bytes; without memory for it, the empty file.
+        file->data = static_cast<uint8_t*>(ModAllocZeroed(static_cast<size_t>(kept.length)));
+        if (file->data != nullptr) {
+            std::memcpy(file->data, kept.data, static_cast<size_t>(kept.length));
+            file->length = kept.length;
         }
     }
-    std::fclose(stream);
     return file;
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 // The mixer's voice record belongs to the sound output; the player only holds references to it.
 struct MixVoice;
@@ -249,12 +250,49 @@ struct MemFile {
     uint8_t* data;     // length bytes, owned
 };
 
-// Never null: a missing file, or one whose size cannot be taken or allocated, opens as the empty file.
+// Null only when the record itself cannot be allocated: a missing, unreadable or too large file, or one whose
+// bytes cannot be allocated, opens as the empty file. The file is read to its end, so a pipe opens
+// as well as a regular file; a path kept with MemFileKeep or MemFileKeepBytes opens from the kept bytes.
 void* MemFileOpen(const char* path);
 void MemFileClose(void* file);
 void MemFileRead(void* buffer, int32_t count, void* file);  // count <= 0 delivers nothing
 int32_t MemFileSeek(void* file, int32_t offset, int32_t origin);  // clamps to 0..length; bad origin: no move
 int32_t MemFileTell(void* file);
+
+// The largest file the in-memory file holds: its length and positions are 32-bit.
+constexpr int64_t MemFileMaxBytes = INT32_MAX;
+
+// How reading a whole file ended.
+enum class WholeFileResult : int32_t {
+    Read,        // every byte is in data
+    Missing,     // there is no such file
+    Unreadable,  // it cannot be opened or read (no permission, a directory, an input error)
+    TooLarge,    // it holds more bytes than the limit
+    NoMemory,    // its bytes cannot be allocated
+};
+
+// A file read whole into memory.
+struct WholeFile {
+    WholeFileResult result;
+    uint8_t* data;   // length bytes from ModAllocZeroed, the caller's to free(); null unless read with length > 0
+    int32_t length;  // bytes; 0 unless read
+};
+
+// Reads a file whole in one pass that never seeks: a regular file, a pipe ("<(...)", "/dev/stdin") or a device
+// alike. A regular file's size is checked against `limit` (at most MemFileMaxBytes) before anything is read;
+// since a pipe has no size, what is read is checked against it too, and reading stops at limit + 1 bytes.
+WholeFile MemFileReadWhole(const char* path, int64_t limit);
+// The same from an open stream, from where it stands to its end (standard input, for one).
+WholeFile MemFileReadStream(std::FILE* stream, int64_t limit);
+
+// One file kept in memory for its path, so that a song read once (a pipe can be read only once) loads as often
+// as it is needed: while a path is kept, MemFileOpen of exactly that path hands out a copy of the kept bytes and
+// never opens the file again. MemFileKeep reads the file at the first such open (a file that cannot be read
+// keeps no bytes, and opens as the empty file); MemFileKeepBytes keeps bytes already read. Either replaces what
+// was kept before; false when there is no memory for it (nothing is kept then). Main thread.
+bool MemFileKeep(const char* path);
+bool MemFileKeepBytes(const char* path, const uint8_t* data, int32_t length);
+void MemFileForget();
 
 // ---- XM loader ---------------------------------------------------------------------------------------------
 

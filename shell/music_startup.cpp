@@ -13,6 +13,9 @@ static Song* introSong = nullptr;
 
 void PrepareMusic()
 {
+    // The song is read once, at its first load, and every later load (a recording loads it twice) takes those
+    // bytes: a song from a pipe can be read only once.
+    MemFileKeep(introSongPath.c_str());
     ModSetFileCallbacks(MemFileOpen, MemFileClose, MemFileRead, MemFileSeek, MemFileTell);
 }
 
@@ -44,5 +47,6 @@ void StopMusic()
         ModFreeSong(introSong);
         introSong = nullptr;
     }
+    MemFileForget();
     SndClose();
 }

@@ -26,8 +26,9 @@ void ResizeScene(int width, int height);
 bool InitSceneState();
 intptr_t SceneWindowProc(PlatWindow window, uint32_t message, uintptr_t wParam, intptr_t lParam);
 
-// The intro's music: register the file callbacks (before the window opens); open the audio output, load
-// introSongPath and play it (false after writing one line to standard output); stop, free and close.
+// The intro's music: register the file callbacks and have introSongPath read only once, at its first load, a
+// pipe as well as a file (before the window opens); open the audio output, load introSongPath and play it
+// (false after writing one line to standard output); stop, free and close.
 // The song the intro plays: "data/glimrook.xm", or the one named with --song (main thread).
 extern std::string introSongPath;
 void PrepareMusic();

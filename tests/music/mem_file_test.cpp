@@ -4,10 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
-#include <unistd.h>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -212,6 +217,265 @@ TEST(MemFile, ARecordThatCannotBeAllocatedFailsTheLoadCleanly)
     ModFreeSong(song);
     ModSetFileCallbacks(nullptr, nullptr, nullptr, nullptr, nullptr);
     std::remove(path.c_str());
+}
+
+// ---- Whole files and the kept file ----------------------------------------------------------------------------
+
+std::vector<uint8_t> Counting(size_t size)
+{
+    std::vector<uint8_t> bytes(size);
+    for (size_t k = 0; k < size; ++k)
+        bytes[k] = static_cast<uint8_t>(k * 7 + k / 251);
+    return bytes;
+}
+
+// A pipe whose other end a thread fills with `bytes` in pieces, as a command in "<(...)" does; the thread
+// stops early when the reader goes away.
+struct PipeSource {
+    std::FILE* stream = nullptr;
+    std::thread writer;
+    explicit PipeSource(const std::vector<uint8_t>& bytes)
+    {
+        // The writer sees the reader go when it stops early; the test must not die of that.
+        signal(SIGPIPE, SIG_IGN);
+        int ends[2];
+        EXPECT_EQ(::pipe(ends), 0);
+        stream = ::fdopen(ends[0], "rb");
+        int out = ends[1];
+        writer = std::thread([out, &bytes] {
+            for (size_t at = 0; at < bytes.size(); at += 3000) {
+                size_t count = std::min<size_t>(3000, bytes.size() - at);
+                if (::write(out, bytes.data() + at, count) != static_cast<ssize_t>(count))
+                    break;
+            }
+            ::close(out);
+        });
+    }
+    ~PipeSource()
+    {
+        std::fclose(stream);
+        writer.join();
+    }
+};
+
+TEST(WholeFile, ARegularFileWithinTheLimitAndBeyondIt)
+{
+    TempFile source(100);
+    WholeFile whole = MemFileReadWhole(source.path.c_str(), 100);
+    ASSERT_EQ(whole.result, WholeFileResult::Read);
+    ASSERT_EQ(whole.length, 100);
+    EXPECT_EQ(whole.data[0], 0);
+    EXPECT_EQ(whole.data[99], 99);
+    std::free(whole.data);
+
+    // One byte over the limit: refused by its size, before a byte is read.
+    std::FILE* stream = std::fopen(source.path.c_str(), "rb");
+    whole = MemFileReadStream(stream, 99);
+    EXPECT_EQ(whole.result, WholeFileResult::TooLarge);
+    EXPECT_EQ(whole.data, nullptr);
+    EXPECT_EQ(std::ftell(stream), 0);
+    // From where the stream stands: the 60 bytes left are within a limit of 60.
+    std::fseek(stream, 40, SEEK_SET);
+    whole = MemFileReadStream(stream, 60);
+    ASSERT_EQ(whole.result, WholeFileResult::Read);
+    ASSERT_EQ(whole.length, 60);
+    EXPECT_EQ(whole.data[0], 40);
+    std::free(whole.data);
+    std::fclose(stream);
+
+    TempFile empty(0);
+    whole = MemFileReadWhole(empty.path.c_str(), MemFileMaxBytes);
+    EXPECT_EQ(whole.result, WholeFileResult::Read);
+    EXPECT_EQ(whole.length, 0);
+    EXPECT_EQ(whole.data, nullptr);
+
+    EXPECT_EQ(MemFileReadWhole("/nonexistent/dir/song.xm", 100).result, WholeFileResult::Missing);
+    EXPECT_EQ(MemFileReadWhole(nullptr, 100).result, WholeFileResult::Missing);
+    EXPECT_EQ(MemFileReadWhole(::testing::TempDir().c_str(), 100).result, WholeFileResult::Unreadable);
+    EXPECT_EQ(MemFileReadStream(nullptr, 100).result, WholeFileResult::Unreadable);
+}
+
+TEST(WholeFile, APipeHasNoSizeAndIsCheckedWhileItIsRead)
+{
+    // Larger than the first piece read and than a pipe's buffer, so the reading grows and waits.
+    std::vector<uint8_t> bytes = Counting(300000);
+    {
+        PipeSource pipe(bytes);
+        WholeFile whole = MemFileReadStream(pipe.stream, MemFileMaxBytes);
+        ASSERT_EQ(whole.result, WholeFileResult::Read);
+        ASSERT_EQ(whole.length, 300000);
+        EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), whole.data));
+        std::free(whole.data);
+    }
+    {
+        PipeSource pipe(bytes);
+        WholeFile whole = MemFileReadStream(pipe.stream, 300000);
+        EXPECT_EQ(whole.result, WholeFileResult::Read) << "exactly the limit";
+        std::free(whole.data);
+    }
+    {
+        PipeSource pipe(bytes);
+        WholeFile whole = MemFileReadStream(pipe.stream, 299999);
+        EXPECT_EQ(whole.result, WholeFileResult::TooLarge);
+        EXPECT_EQ(whole.data, nullptr);
+    }
+}
+
+int allocationsAllowed = 0;
+void* AllocationsRunOut(size_t bytes)
+{
+    return allocationsAllowed-- > 0 ? ModSystemAllocZeroed(bytes) : nullptr;
+}
+
+TEST(WholeFile, NoMemoryForTheBytes)
+{
+    TempFile source(100);
+    std::vector<uint8_t> bytes = Counting(200000);
+    for (int allowed : {0, 1, 2}) {
+        // A regular file needs one allocation; a pipe one per step of the growing buffer.
+        allocationsAllowed = allowed;
+        ModAllocZeroed = AllocationsRunOut;
+        WholeFile file = MemFileReadWhole(source.path.c_str(), MemFileMaxBytes);
+        PipeSource pipe(bytes);
+        WholeFile piped = MemFileReadStream(pipe.stream, MemFileMaxBytes);
+        ModAllocZeroed = ModSystemAllocZeroed;
+        EXPECT_EQ(file.result, allowed == 0 ? WholeFileResult::NoMemory : WholeFileResult::Read) << allowed;
+        EXPECT_EQ(piped.result, WholeFileResult::NoMemory) << allowed;
+        EXPECT_EQ(piped.data, nullptr);
+        std::free(file.data);
+    }
+}
+
+// Bytes through a pipe opened by its name, as "<(...)" gives it ("/dev/fd/N"): a thread writes it whole
+// and closes its end, so a second reading finds the pipe at its end.
+struct ModulePipe {
+    int ends[2] = {-1, -1};
+    std::string path;
+    std::thread writer;
+    explicit ModulePipe(const std::vector<uint8_t>& bytes)
+    {
+        signal(SIGPIPE, SIG_IGN);
+        EXPECT_EQ(::pipe(ends), 0);
+        path = "/dev/fd/" + std::to_string(ends[0]);
+        int out = ends[1];
+        writer = std::thread([out, &bytes] {
+            for (size_t at = 0; at < bytes.size(); at += 4096) {
+                if (::write(out, bytes.data() + at, std::min<size_t>(4096, bytes.size() - at)) <= 0)
+                    break;
+            }
+            ::close(out);
+        });
+    }
+    ~ModulePipe()
+    {
+        ::close(ends[0]);
+        writer.join();
+    }
+};
+
+TEST(MemFile, APipeOpensWithAllItsBytes)
+{
+    // What a module from "<(...)" meets: no size, no seeking.
+    std::vector<uint8_t> bytes = Counting(150000);
+    ModulePipe pipe(bytes);
+    void* handle = MemFileOpen(pipe.path.c_str());
+    auto* file = static_cast<MemFile*>(handle);
+    ASSERT_EQ(file->length, 150000);
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), file->data));
+    MemFileClose(handle);
+}
+
+XmModule SmallModule()
+{
+    XmModule module;
+    module.channelCount = 2;
+    module.orders = {0, 0};
+    module.patterns.push_back(XmMakePattern(4, 2));
+    return module;
+}
+
+TEST(MemFile, AKeptSongFromAPipeLoadsAsOftenAsItIsNeeded)
+{
+    // A recording loads its song twice: once to measure it, once to play it.
+    std::vector<uint8_t> bytes = XmWriteModule(SmallModule());
+    ModulePipe pipe(bytes);
+    ASSERT_TRUE(MemFileKeep(pipe.path.c_str()));
+    ModSetFileCallbacks(MemFileOpen, MemFileClose, MemFileRead, MemFileSeek, MemFileTell);
+    for (int load = 1; load <= 3; ++load) {
+        Song* song = ModLoadSong(pipe.path.c_str(), nullptr);
+        ASSERT_NE(song, nullptr) << "load " << load;
+        EXPECT_EQ(song->orderCount, 2);
+        ModFreeSong(song);
+    }
+    MemFileForget();
+    ModSetFileCallbacks(nullptr, nullptr, nullptr, nullptr, nullptr);
+}
+
+TEST(MemFile, AKeptFileIsReadAtItsFirstOpenAndNeverAgain)
+{
+    std::string path = ::testing::TempDir() + "memfile_kept_" + std::to_string(::getpid());
+    std::remove(path.c_str());
+    ASSERT_TRUE(MemFileKeep(path.c_str()));
+    // Not read when kept: the file may not be there yet.
+    std::vector<uint8_t> first = Counting(50);
+    std::FILE* out = std::fopen(path.c_str(), "wb");
+    std::fwrite(first.data(), 1, first.size(), out);
+    std::fclose(out);
+    void* handle = MemFileOpen(path.c_str());
+    ASSERT_EQ(static_cast<MemFile*>(handle)->length, 50);
+    MemFileClose(handle);
+    // Changed or gone since: the bytes of the first reading, a copy for each open.
+    std::remove(path.c_str());
+    void* again = MemFileOpen(path.c_str());
+    void* third = MemFileOpen(path.c_str());
+    ASSERT_EQ(static_cast<MemFile*>(again)->length, 50);
+    EXPECT_NE(static_cast<MemFile*>(again)->data, static_cast<MemFile*>(third)->data);
+    EXPECT_TRUE(std::equal(first.begin(), first.end(), static_cast<MemFile*>(again)->data));
+    MemFileClose(again);
+    MemFileClose(third);
+    // Another path is opened as ever; forgotten, the path is opened again (and is missing now).
+    TempFile other(20);
+    handle = MemFileOpen(other.path.c_str());
+    EXPECT_EQ(static_cast<MemFile*>(handle)->length, 20);
+    MemFileClose(handle);
+    MemFileForget();
+    handle = MemFileOpen(path.c_str());
+    EXPECT_EQ(static_cast<MemFile*>(handle)->length, 0);
+    MemFileClose(handle);
+
+    // A kept file that cannot be read opens as the empty file every time.
+    ASSERT_TRUE(MemFileKeep("/nonexistent/dir/song.xm"));
+    for (int k = 0; k < 2; ++k) {
+        handle = MemFileOpen("/nonexistent/dir/song.xm");
+        EXPECT_EQ(static_cast<MemFile*>(handle)->length, 0);
+        MemFileClose(handle);
+    }
+    MemFileForget();
+}
+
+TEST(MemFile, KeptBytesStandForTheirPathOnly)
+{
+    std::vector<uint8_t> bytes = XmWriteModule(SmallModule());
+    ASSERT_TRUE(MemFileKeepBytes("-", bytes.data(), static_cast<int32_t>(bytes.size())));
+    bytes.assign(bytes.size(), 0);  // kept as a copy
+    ModSetFileCallbacks(MemFileOpen, MemFileClose, MemFileRead, MemFileSeek, MemFileTell);
+    Song* song = ModLoadSong("-", nullptr);
+    ASSERT_NE(song, nullptr);
+    ModFreeSong(song);
+    EXPECT_EQ(ModLoadSong("./-", nullptr), nullptr) << "another path reads the file system";
+
+    // Kept empty: the loader refuses it at the signature.
+    ASSERT_TRUE(MemFileKeepBytes("-", nullptr, 0));
+    EXPECT_EQ(ModLoadSong("-", nullptr), nullptr);
+
+    // No memory to keep them: nothing is kept.
+    allocationsAllowed = 1;
+    ModAllocZeroed = AllocationsRunOut;
+    EXPECT_FALSE(MemFileKeepBytes("-", bytes.data(), static_cast<int32_t>(bytes.size())));
+    ModAllocZeroed = ModSystemAllocZeroed;
+    EXPECT_EQ(ModLoadSong("-", nullptr), nullptr);
+    MemFileForget();
+    ModSetFileCallbacks(nullptr, nullptr, nullptr, nullptr, nullptr);
 }
 
 } // namespace

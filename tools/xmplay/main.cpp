@@ -7,11 +7,17 @@
 // every voice, so the device hears the render up to its last frame and then silence, never the start of the
 // song's next turn; the main loop moves on once the device has played that far.
 //
+// Each file is read once, whole, into memory ("-" is standard input; a pipe such as "<(...)" or /dev/stdin
+// like any file), and both loads (the measuring copy and the song played) take those bytes. A file that cannot
+// be read again (not a regular file) keeps its bytes for the whole run, so that p can go back to it.
+//
 // On a terminal a status area is redrawn in place, from what the streaming thread publishes of the block
 // being heard (never from the player's own fields); keys: space pauses, n and p go to the next and previous
-// file, q or Esc quit (Ctrl-C too). Without a terminal one line is written per song.
+// file, q or Esc quit (Ctrl-C too, Ctrl-Z stops the player as any program). Without a terminal one line is
+// written per song.
 //
-// Exit codes: 0 every file played, 1 a file could not be played or no audio device opened, 2 bad usage.
+// Exit codes: 0 every file played, 1 a file could not be played or no audio device opened, 2 bad usage. Ended
+// by a signal (Ctrl-C, SIGTERM), xmplay dies of it once the terminal is back, so a shell sees 130 or 143.
 #include "tools/xmplay/xmplay.h"
 
 #include "cli/cli.h"
@@ -20,6 +26,7 @@
 #include "sound/sound.h"
 
 #include <CLI/CLI.hpp>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -75,7 +82,18 @@ struct Player {
     bool keys = false;        // standard input is a terminal whose keys steer the player
     bool statusArea = false;  // standard output is a terminal that shows the status area
     StatusArea area;
+    // The bytes of each file that cannot be read a second time (standard input, a pipe), once read; empty
+    // for the others, which are read anew each time they play.
+    std::vector<std::vector<uint8_t>> readOnce;
+    std::vector<bool> haveReadOnce;
 };
+
+// A file that a second reading would not give again: standard input, a pipe, a device.
+bool ReadableOnlyOnce(const std::string& path)
+{
+    struct stat info {};
+    return path == StandardInputPath || stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode);
+}
 
 // One line on standard error, written where the status area was (the area is drawn again below it).
 void Notice(Player* player, const std::string& text)
@@ -98,22 +116,39 @@ Outcome PlayFile(Player* player, int32_t index)
     const Options& options = player->options;
     const std::string& path = options.files[static_cast<size_t>(index)];
     std::string shownPath = TerminalSafe(path);
-    ModuleHeader header = ReadModuleHeader(path);
+    size_t slot = static_cast<size_t>(index);
+    std::vector<uint8_t> bytes;
+    ModuleHeader header;
+    if (player->haveReadOnce[slot]) {
+        bytes = player->readOnce[slot];
+        header = ReadModuleHeader(bytes.data(), bytes.size());
+    } else {
+        bool once = ReadableOnlyOnce(path);
+        header = ReadModuleFile(path, &bytes);
+        if (once && header.state == ModuleFileState::Ok) {
+            player->readOnce[slot] = bytes;
+            player->haveReadOnce[slot] = true;
+        }
+    }
     if (header.state != ModuleFileState::Ok) {
         return Refuse(player, shownPath, header.state, false);
     }
+    // Both loads below open the path and are handed these bytes: the file is not read again. The kept copy
+    // is all they need.
+    if (!MemFileKeepBytes(path.c_str(), bytes.data(), static_cast<int32_t>(bytes.size()))) {
+        return Refuse(player, shownPath, ModuleFileState::NoMemory, false);
+    }
+    bytes = std::vector<uint8_t>();
 
     // The end is measured on a copy, which the measuring leaves where its ticks stopped; no song streams
     // between two files, so the open output lets it run.
     int32_t rate = options.rate;
     int64_t ceilingFrames = std::llround(MaxDefaultSeconds * rate);
     Song* probe = ModLoadSong(path.c_str(), nullptr);
-    if (probe == nullptr) {
-        return Refuse(player, shownPath, header.state, true);
-    }
-    int64_t songEnd = SndMeasureFirstPass(probe, rate, ceilingFrames);
+    int64_t songEnd = probe != nullptr ? SndMeasureFirstPass(probe, rate, ceilingFrames) : -1;
     ModFreeSong(probe);
-    Song* song = ModLoadSong(path.c_str(), nullptr);
+    Song* song = probe != nullptr ? ModLoadSong(path.c_str(), nullptr) : nullptr;
+    MemFileForget();
     if (song == nullptr) {
         return Refuse(player, shownPath, header.state, true);
     }
@@ -197,7 +232,11 @@ Outcome PlayFile(Player* player, int32_t index)
             playing = false;
         }
         if (player->statusArea) {
-            DrawStatusArea(&player->area, FormatStatusArea(view, TerminalWidth()));
+            if (TerminalContinued()) {
+                // Back from a stop: the shell has written below the old area; the new one goes under it.
+                player->area.drawnLines = 0;
+            }
+            DrawStatusArea(&player->area, FormatStatusArea(view, TerminalWidth(), TerminalHeight()));
         }
     }
 
@@ -225,6 +264,8 @@ int PlayAll(const Options& options)
 
     Player player;
     player.options = options;
+    player.readOnce.resize(options.files.size());
+    player.haveReadOnce.resize(options.files.size(), false);
     player.statusArea = !options.quiet && isatty(STDOUT_FILENO) != 0;
     player.keys = TerminalStart(isatty(STDIN_FILENO) != 0, player.statusArea);
 
@@ -255,6 +296,9 @@ int PlayAll(const Options& options)
 
     TerminalStop();
     SndClose();
+    if (int signalNumber = QuitSignalled(); signalNumber != 0) {
+        EndBySignal(signalNumber);
+    }
     return anyFailed ? ExitFailed : 0;
 }
 
@@ -265,7 +309,7 @@ int main(int argc, char** argv)
     Options options;
     CLI::App app{"Plays XM modules on the sound card, one after the other, through the intro's own player and "
                  "mixer."};
-    app.add_option("files", options.files, "XM modules to play")->required();
+    app.add_option("files", options.files, "XM modules to play (- reads one from standard input)")->required();
     AddRateOption(app, options.rate);
     app.add_flag("--loop", options.loop, "play on past the song's jump back (by default a song ends where it "
                                          "first comes back to an order position it has played)");
@@ -273,6 +317,19 @@ int main(int argc, char** argv)
     app.add_flag("-q,--quiet", options.quiet, "no status area and no line per song");
     if (int code = ParseToolArguments(app, argc, argv); code >= 0) {
         return code;
+    }
+    // Standard input holds one module: a terminal there is for keys, not for a module typed in.
+    int fromInput = 0;
+    for (const std::string& file : options.files) {
+        fromInput += file == StandardInputPath ? 1 : 0;
+    }
+    if (fromInput > 1) {
+        std::fprintf(stderr, "xmplay: - (standard input) can be given only once\n");
+        return ExitUsage;
+    }
+    if (fromInput == 1 && isatty(STDIN_FILENO) != 0) {
+        std::fprintf(stderr, "xmplay: - reads a module from standard input, which is a terminal\n");
+        return ExitUsage;
     }
     return PlayAll(options);
 }

@@ -4,9 +4,13 @@
 #include "tools/xmplay/xmplay.h"
 
 #include "cli/cli.h"
+#include "music/music.h"
 
-#include <cerrno>
+#include <locale.h>
+#include <wchar.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -23,30 +27,42 @@ constexpr int MeterColumns = 3 + MeterCells + 1;
 // The progress bar's cells at most; fewer on a narrow terminal.
 constexpr int MaxBarCells = 40;
 
-// The columns a UTF-8 string takes: one per character (lead bytes; continuation bytes take none).
-int Columns(const std::string& text)
+// A UTF-8 locale for wcwidth whatever the user's locale is: every text shown is UTF-8 (null when the system
+// has none; every character then counts as one column). Made on first use (main thread).
+locale_t Utf8Locale()
 {
-    int columns = 0;
-    for (unsigned char c : text) {
-        columns += (c & 0xC0) != 0x80 ? 1 : 0;
-    }
-    return columns;
+    static locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    return utf8;
 }
 
-// The text cut to at most `columns` characters, never inside a UTF-8 sequence.
-std::string Fit(const std::string& text, int columns)
+// The columns of the character at text[i], and its length in bytes: wcwidth's answer, and one column where
+// it has none (a control, an unassigned character, no UTF-8 locale) or for a byte that starts no whole UTF-8
+// sequence.
+int ColumnsAt(const std::string& text, size_t i, size_t* length)
 {
-    int seen = 0;
-    for (size_t i = 0; i < text.size(); i++) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        if ((c & 0xC0) != 0x80) {
-            if (seen == columns) {
-                return text.substr(0, i);
-            }
-            seen++;
-        }
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    size_t n = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+    *length = 1;
+    if (n <= 1 || i + n > text.size()) {
+        return 1;
     }
-    return text;
+    char32_t code = c & (0x7F >> n);
+    for (size_t k = 1; k < n; k++) {
+        unsigned char next = static_cast<unsigned char>(text[i + k]);
+        if ((next & 0xC0) != 0x80) {
+            return 1;
+        }
+        code = (code << 6) | (next & 0x3F);
+    }
+    *length = n;
+    locale_t utf8 = Utf8Locale();
+    if (utf8 == static_cast<locale_t>(nullptr)) {
+        return 1;
+    }
+    locale_t previous = uselocale(utf8);
+    int columns = wcwidth(static_cast<wchar_t>(code));
+    uselocale(previous);
+    return columns < 0 ? 1 : columns;
 }
 
 std::string Format(const char* format, long long a, long long b = 0, long long c = 0)
@@ -68,29 +84,63 @@ std::string Heading(const SongView& view)
 
 }  // namespace
 
-ModuleHeader ReadModuleHeader(const std::string& path)
+int DisplayColumns(const std::string& text)
+{
+    int columns = 0;
+    for (size_t i = 0; i < text.size();) {
+        size_t length = 0;
+        columns += ColumnsAt(text, i, &length);
+        i += length;
+    }
+    return columns;
+}
+
+std::string FitColumns(const std::string& text, int columns)
+{
+    int seen = 0;
+    for (size_t i = 0; i < text.size();) {
+        size_t length = 0;
+        int width = ColumnsAt(text, i, &length);
+        if (seen + width > columns) {
+            return text.substr(0, i);
+        }
+        seen += width;
+        i += length;
+    }
+    return text;
+}
+
+ModuleHeader ReadModuleFile(const std::string& path, std::vector<uint8_t>* bytes)
+{
+    bytes->clear();
+    WholeFile whole = path == StandardInputPath ? MemFileReadStream(stdin, MemFileMaxBytes)
+                                                : MemFileReadWhole(path.c_str(), MemFileMaxBytes);
+    ModuleHeader header;
+    if (whole.result == WholeFileResult::Read) {
+        header = ReadModuleHeader(whole.data, static_cast<size_t>(whole.length));
+    } else {
+        header.state = whole.result == WholeFileResult::Missing    ? ModuleFileState::Missing
+                       : whole.result == WholeFileResult::TooLarge ? ModuleFileState::TooLarge
+                       : whole.result == WholeFileResult::NoMemory ? ModuleFileState::NoMemory
+                                                                   : ModuleFileState::Unreadable;
+    }
+    if (header.state == ModuleFileState::Ok) {
+        bytes->assign(whole.data, whole.data + whole.length);
+    }
+    std::free(whole.data);
+    return header;
+}
+
+ModuleHeader ReadModuleHeader(const uint8_t* bytes, size_t count)
 {
     ModuleHeader header;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        header.state = errno == ENOENT || errno == ENOTDIR ? ModuleFileState::Missing : ModuleFileState::Unreadable;
-        return header;
-    }
-    unsigned char bytes[XmTitleOffset + XmTitleBytes] = {};
-    size_t got = std::fread(bytes, 1, sizeof bytes, file);
-    bool readFailed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (readFailed) {
-        header.state = ModuleFileState::Unreadable;
-        return header;
-    }
-    if (got < XmSignatureBytes || std::memcmp(bytes, XmSignature, XmSignatureBytes) != 0) {
+    if (bytes == nullptr || count < XmSignatureBytes || std::memcmp(bytes, XmSignature, XmSignatureBytes) != 0) {
         header.state = ModuleFileState::NotXm;
         return header;
     }
     header.state = ModuleFileState::Ok;
     // A short file keeps what title it has; the loader decides whether the rest is a module.
-    size_t end = got < XmTitleOffset + XmTitleBytes ? got : XmTitleOffset + XmTitleBytes;
+    size_t end = count < XmTitleOffset + XmTitleBytes ? count : XmTitleOffset + XmTitleBytes;
     std::string title;
     for (size_t i = XmTitleOffset; i < end && bytes[i] != 0; i++) {
         // The title is a fixed field of single bytes in an old code page: anything beyond ASCII has no
@@ -111,6 +161,10 @@ std::string RefusalReason(ModuleFileState state, bool loaderRefused)
         return "the file cannot be read";
     case ModuleFileState::NotXm:
         return "not an XM module";
+    case ModuleFileState::TooLarge:
+        return "larger than the loader takes (" + std::to_string(MemFileMaxBytes) + " bytes)";
+    case ModuleFileState::NoMemory:
+        return "not enough memory to read it";
     case ModuleFileState::Ok:
         break;
     }
@@ -149,14 +203,15 @@ std::string TerminalSafe(const std::string& text)
     return safe;
 }
 
-std::vector<std::string> FormatStatusArea(const SongView& view, int width)
+std::vector<std::string> FormatStatusArea(const SongView& view, int width, int height)
 {
     if (width < 20) {
         width = 20;
     }
     int usable = width - 1;
-    std::vector<std::string> lines;
-    lines.push_back(Heading(view));
+    // The last row stays free: the cursor waits there, and an area as tall as the screen would scroll it.
+    int maxLines = height > 1 ? height - 1 : 0;
+    std::string heading = Heading(view);
 
     // Times and progress.
     int64_t played = view.haveStatus ? static_cast<int64_t>(view.status.playedFrames) : 0;
@@ -166,7 +221,7 @@ std::vector<std::string> FormatStatusArea(const SongView& view, int width)
     if (total > 0) {
         int64_t percent = played >= total ? 100 : played * 100 / total;
         std::string tail = Format(" %3lld%%", percent);
-        int cells = usable - Columns(times) - 3 - Columns(tail) - 8;
+        int cells = usable - DisplayColumns(times) - 3 - DisplayColumns(tail) - 8;
         cells = cells > MaxBarCells ? MaxBarCells : cells;
         if (cells >= 5) {
             times += "  " + ProgressBar(played, total, cells) + tail;
@@ -178,21 +233,19 @@ std::vector<std::string> FormatStatusArea(const SongView& view, int width)
     if (view.paused) {
         times += "  paused";
     }
-    lines.push_back(times);
 
-    // Position and tempo, as the song stood when the block being heard was mixed.
+    // Position and tempo, as the song stood when the block being heard was mixed, and one meter per track,
+    // as many to a line as fit.
+    std::string position;
+    std::vector<std::string> meterRows;
+    int perLine = usable / MeterColumns;
+    perLine = perLine < 1 ? 1 : perLine;
     if (view.haveStatus) {
         const SndPlayStatus& s = view.status;
-        std::string position = Format("order %lld/%lld", s.orderPos, view.orderCount) +
-                               Format("  pattern %lld", s.pattern) +
-                               (view.rowCount > 0 ? Format("  row %lld/%lld", s.row, view.rowCount)
-                                                  : Format("  row %lld", s.row)) +
-                               Format("  speed %lld  bpm %lld", s.speed, s.bpm);
-        lines.push_back(position);
-
-        // One meter per track, as many to a line as fit.
-        int perLine = usable / MeterColumns;
-        perLine = perLine < 1 ? 1 : perLine;
+        position = Format("order %lld/%lld", s.orderPos, view.orderCount) + Format("  pattern %lld", s.pattern) +
+                   (view.rowCount > 0 ? Format("  row %lld/%lld", s.row, view.rowCount)
+                                      : Format("  row %lld", s.row)) +
+                   Format("  speed %lld  bpm %lld", s.speed, s.bpm);
         std::string meters;
         for (int32_t t = 0; t < s.channelCount; t++) {
             int filled = (s.levels[t] * MeterCells + 254) / 255;
@@ -201,18 +254,55 @@ std::vector<std::string> FormatStatusArea(const SongView& view, int width)
                 meters += k < filled ? '#' : '.';
             }
             if ((t + 1) % perLine == 0 || t + 1 == s.channelCount) {
-                lines.push_back(meters);
+                meterRows.push_back(meters);
                 meters.clear();
             } else {
                 meters += ' ';
             }
         }
     }
-    if (view.keys) {
+
+    // A terminal too short for everything: the meters give way first, their last row left saying how many
+    // tracks are not shown; then the keys, the position and the times, the heading last.
+    bool showTimes = true;
+    bool showPosition = view.haveStatus;
+    bool showKeys = view.keys;
+    int fixedLines = 1 + (showTimes ? 1 : 0) + (showPosition ? 1 : 0) + (showKeys ? 1 : 0);
+    int room = maxLines - fixedLines;
+    if (static_cast<int>(meterRows.size()) > room) {
+        if (room >= 1) {
+            int shownTracks = (room - 1) * perLine;
+            int hidden = view.status.channelCount - shownTracks;
+            meterRows.resize(static_cast<size_t>(room - 1));
+            // More tracks than one row holds are hidden, so never just one.
+            meterRows.push_back(Format("+%lld tracks", hidden));
+        } else {
+            meterRows.clear();
+        }
+    }
+    for (bool* line : {&showKeys, &showPosition, &showTimes}) {
+        if (fixedLines > maxLines && *line) {
+            *line = false;
+            fixedLines--;
+        }
+    }
+
+    std::vector<std::string> lines;
+    if (maxLines >= 1) {
+        lines.push_back(heading);
+    }
+    if (showTimes) {
+        lines.push_back(times);
+    }
+    if (showPosition) {
+        lines.push_back(position);
+    }
+    lines.insert(lines.end(), meterRows.begin(), meterRows.end());
+    if (showKeys) {
         lines.push_back("space pause  n next  p previous  q quit");
     }
     for (std::string& line : lines) {
-        line = Fit(line, usable);
+        line = FitColumns(line, usable);
     }
     return lines;
 }
