@@ -13,10 +13,6 @@
 
 namespace {
 
-constexpr int MinWidth = 160;
-constexpr int MaxWidth = 3840;
-constexpr int MinHeight = 120;
-constexpr int MaxHeight = 2160;
 // Characters without a glyph named in the greeting's warning; the rest are counted.
 constexpr size_t MaxBlanksListed = 20;
 
@@ -29,9 +25,9 @@ std::string ParseSize(const std::string& text, int32_t* width, int32_t* height)
     if (std::sscanf(text.c_str(), "%dx%d%c", &w, &h, &tail) != 2) {
         return "the size is WIDTHxHEIGHT, e.g. 800x600";
     }
-    if (w < MinWidth || w > MaxWidth || h < MinHeight || h > MaxHeight || w % 2 != 0 || h % 2 != 0) {
-        return "both sides even, " + std::to_string(MinWidth) + " to " + std::to_string(MaxWidth) + " wide and " +
-               std::to_string(MinHeight) + " to " + std::to_string(MaxHeight) + " high";
+    std::string problem = RecordSizeProblem(w, h);
+    if (!problem.empty()) {
+        return problem;
     }
     if (width != nullptr) {
         *width = w;
@@ -68,13 +64,45 @@ std::string Describe(char32_t c)
     return text + " " + utf8;
 }
 
-// Reads and converts a greeting file into the scroller; false after reporting why it cannot be used.
-bool TakeGreeting(const std::string& path)
+} // namespace
+
+std::string RecordSizeProblem(int32_t width, int32_t height)
 {
+    constexpr int MinWidth = 160;
+    constexpr int MaxWidth = 3840;
+    constexpr int MinHeight = 120;
+    constexpr int MaxHeight = 2160;
+    if (width < MinWidth || width > MaxWidth || height < MinHeight || height > MaxHeight || width % 2 != 0 ||
+        height % 2 != 0) {
+        return "both sides even, " + std::to_string(MinWidth) + " to " + std::to_string(MaxWidth) + " wide and " +
+               std::to_string(MinHeight) + " to " + std::to_string(MaxHeight) + " high";
+    }
+    return "";
+}
+
+void ReportError(const std::string& text)
+{
+    std::fprintf(stderr, "tarnwick: %s\n", text.c_str());
+    std::fflush(stderr);
+    if (PlatStandardErrorHidden()) {
+        PlatMessageBox(nullptr, text.c_str(), "ERROR", PLAT_MB_OK | PLAT_MB_ICONEXCLAMATION);
+    }
+}
+
+bool TakeGreeting(const std::string& path, std::string* error)
+{
+    // Said to the caller where it asks, else on standard error (and in a box where that is not seen).
+    auto fail = [error](const std::string& text) {
+        if (error != nullptr) {
+            *error = text;
+        } else {
+            ReportError(text);
+        }
+        return false;
+    };
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
-        ReportError("cannot read the greeting " + path + ": " + std::strerror(errno));
-        return false;
+        return fail("cannot read the greeting " + path + ": " + std::strerror(errno));
     }
     // One byte past the limit is enough to tell a file that is too large.
     std::vector<unsigned char> bytes(MaxGreetingBytes + 1);
@@ -83,23 +111,19 @@ bool TakeGreeting(const std::string& path)
     int readErrno = errno;
     std::fclose(file);
     if (readError) {
-        ReportError("cannot read the greeting " + path + ": " + std::strerror(readErrno));
-        return false;
+        return fail("cannot read the greeting " + path + ": " + std::strerror(readErrno));
     }
     GreetingConversion converted = ConvertGreeting(bytes.data(), size);
     switch (converted.error) {
     case GreetingError::None:
         break;
     case GreetingError::Empty:
-        ReportError("the greeting " + path + " is empty");
-        return false;
+        return fail("the greeting " + path + " is empty");
     case GreetingError::NotUtf8:
-        ReportError("the greeting " + path + " is not UTF-8 text (line " + std::to_string(converted.errorLine) +
+        return fail("the greeting " + path + " is not UTF-8 text (line " + std::to_string(converted.errorLine) +
                     ")");
-        return false;
     case GreetingError::TooLarge:
-        ReportError("the greeting " + path + " is larger than 64 KB");
-        return false;
+        return fail("the greeting " + path + " is larger than 64 KB");
     }
     if (!converted.blanked.empty()) {
         // A text of many scripts can have thousands of them: the first few tell what is meant, and the
@@ -122,17 +146,6 @@ bool TakeGreeting(const std::string& path)
     return true;
 }
 
-} // namespace
-
-void ReportError(const std::string& text)
-{
-    std::fprintf(stderr, "tarnwick: %s\n", text.c_str());
-    std::fflush(stderr);
-    if (PlatStandardErrorHidden()) {
-        PlatMessageBox(nullptr, text.c_str(), "ERROR", PLAT_MB_OK | PLAT_MB_ICONEXCLAMATION);
-    }
-}
-
 int IntroEntry(int argc, char** argv)
 {
     RecordOptions record;
@@ -149,7 +162,7 @@ int IntroEntry(int argc, char** argv)
                                                                         "(.mp4: H.264 + AAC, .webm: VP9 + Opus) "
                                                                         "instead of showing it");
     app.add_option("--fps", record.fps, "pictures per second of the video, one animation step each (default 60)")
-        ->check(CLI::Range(1, 120))
+        ->check(CLI::Range(1, MaxRecordFps))
         ->needs(recordOption);
     app.add_option("--size", sizeText, "picture size of the video, WIDTHxHEIGHT (default 800x600)")
         ->check(CLI::Validator([](std::string& text) { return ParseSize(text, nullptr, nullptr); }, "WxH"))
@@ -175,7 +188,7 @@ int IntroEntry(int argc, char** argv)
     if (!sizeText.empty()) {
         ParseSize(sizeText, &record.width, &record.height);
     }
-    if (!greetingPath.empty() && !TakeGreeting(greetingPath)) {
+    if (!greetingPath.empty() && !TakeGreeting(greetingPath, nullptr)) {
         return ExitFailed;
     }
     std::string dataError;
