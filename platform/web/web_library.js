@@ -1,7 +1,8 @@
 // The browser side of the web platform (an emscripten JS library): the canvas window, fullscreen, keys,
-// HTML message boxes and the audio worklet's node. The page (web/index.html, web/page.js) provides the
-// stage the canvas goes on, the dialog, the status object `tarnwick` and the audio context made on the
-// user's click (`tarnwickPage`).
+// HTML message boxes, the audio worklet's node and the hidden canvas a video's pictures are drawn on. The page
+// (web/index.html, web/page.js) provides the stage the canvas goes on, the dialog, the status object
+// `tarnwick` and the audio context made on the user's click (`tarnwickPage`); the video's page
+// (web/record.html) only the document the hidden canvas goes into.
 
 var LibraryTarnwickWeb = {
     $TwWeb: {
@@ -240,6 +241,31 @@ var LibraryTarnwickWeb = {
             canvas.remove();
         }
         TwWeb.fullscreenCanvas = false;
+    },
+
+    tw_web_create_offscreen_canvas: function(width, height) {
+        if (typeof document === 'undefined' || !document.body) {
+            return 0;
+        }
+        var old = document.getElementById('tarnwick-offscreen');
+        if (old) {
+            old.remove();
+        }
+        // On the page (WebGL is asked for by the canvas's selector) but never shown or laid out.
+        var canvas = document.createElement('canvas');
+        canvas.id = 'tarnwick-offscreen';
+        canvas.width = width;
+        canvas.height = height;
+        canvas.hidden = true;
+        document.body.appendChild(canvas);
+        return 1;
+    },
+
+    tw_web_remove_offscreen_canvas: function() {
+        var canvas = document.getElementById('tarnwick-offscreen');
+        if (canvas) {
+            canvas.remove();
+        }
     },
 
     tw_web_next_frame__sig: 'v',

@@ -1,0 +1,220 @@
+// One video of the greeting, made in a page of its own (record.html) that web/video.js opens unseen for each
+// video and removes when it is done or cancelled, so nothing of a video is left behind and the next starts
+// clean. It loads the program build the greeting's page would (with threads where the page is cross-origin
+// isolated), writes the intro's data, the greeting and the song into its files, and calls the recording's
+// steps (tw_record_*, shell.h): the intro's own timeline, one picture drawn off screen per animation step at
+// 60 a second, and the song as xmrender renders it. The pictures go to the browser's H.264 encoder
+// (WebCodecs), the sound to its AAC encoder where it has one, else to MP3 (LAME in WebAssembly, the codec the
+// platforms' players take in MP4 after AAC; see README.md); mediabunny puts both into an MP4 with its index
+// at the front. As fast as the browser draws and encodes: the encoder's queue holds the pictures back, so
+// memory stays bounded by it.
+//
+// With web/video.js: the frame says {type: 'tarnwick-record-ready'} to its parent once loaded; the parent sends
+// {type: 'tarnwick-record', greeting, song, seconds} with a MessagePort, and gets on it {progress: [picture,
+// pictures]} now and then, then {done: {blob, fileName, soundCodec}} or {error: {kind, detail}}.
+import {unpackData, writeDataFiles} from './data_pack.js';
+
+// The intro's picture and the recording's rate: --record's defaults.
+const Width = 800;
+const Height = 600;
+const Fps = 60;
+const SoundRate = 44100;
+// H.264 at a rate that keeps the scroller's glyph edges and the tree's lines sharp at 800 x 600 (the
+// browsers' encoders take a rate, not a quality); a key picture every two seconds.
+const VideoBitrate = 2500000;
+const KeyFrameSeconds = 2;
+const AacBitrate = 160000;
+const Mp3Bitrate = 192000;
+// Sound goes to the encoder half a second at a time (a picture's 735 frames each would cost a message to the
+// MP3 encoder's worker apiece).
+const SoundChunkFrames = SoundRate / 2;
+// LAME's delay before the first sample (its encoder delay of 576 and a decoder's 529): the sound is put that
+// much earlier, and the file's edit list leaves it out, so sound and pictures start together.
+const Mp3DelayFrames = 1105;
+const ProgressEvery = 15;
+// The files the greeting and the song are handed over in. The program's messages name the greeting's file.
+const GreetingPath = 'you typed';
+const SongPath = 'song.xm';
+
+class RecordError extends Error {
+    constructor(kind, detail) {
+        super(detail);
+        this.kind = kind;
+    }
+}
+
+// Loads the program build the greeting's page would load, with the intro's data in its files.
+async function loadProgram() {
+    let files;
+    try {
+        const response = await fetch('data.pack');
+        if (!response.ok) {
+            throw new Error('HTTP ' + response.status);
+        }
+        files = unpackData(await response.arrayBuffer());
+    } catch (e) {
+        throw new RecordError('download', "the greeting's pictures and song: " + e.message);
+    }
+    const script = window.crossOriginIsolated ? 'tarnwick.js' : 'tarnwick-single.js';
+    return new Promise((resolve, reject) => {
+        window.Module = {
+            noInitialRun: true,
+            print: line => console.log(line),
+            printErr: line => console.warn(line),
+            // The build without threads has its own program file beside the other.
+            locateFile(path, prefix) {
+                return prefix + (script === 'tarnwick.js' ? path : path.replace(/^tarnwick\./, 'tarnwick-single.'));
+            },
+            preRun: [() => writeDataFiles(window.Module.FS, files)],
+            onRuntimeInitialized: () => resolve(window.Module),
+            onAbort: what => reject(stopped(what))
+        };
+        const tag = document.createElement('script');
+        tag.src = script;
+        tag.onerror = () => reject(new RecordError('download', 'the program'));
+        document.body.appendChild(tag);
+    });
+}
+
+// What an error of the program, the browser or an encoder was: memory the device has no more of, or another.
+function stopped(error) {
+    const text = String(error && error.message !== undefined ? error.message : error);
+    if (error instanceof RecordError) {
+        return error;
+    }
+    if (error instanceof RangeError || /OOM|out of memory|enlarge memory|allocation failed|QuotaExceeded/i.test(text) ||
+            (error && error.name === 'QuotaExceededError')) {
+        return new RecordError('memory', text);
+    }
+    return new RecordError('encoder', text);
+}
+
+// The muxer (and the encoders' front), loaded as the video starts: a part that does not download is said so.
+async function loadMuxer() {
+    try {
+        return await import('mediabunny');
+    } catch (e) {
+        throw new RecordError('download', 'the video muxer (' + e.message + ')');
+    }
+}
+
+// AAC where the browser encodes it, else MP3 through the encoder that comes with the site.
+async function soundCodec(muxer) {
+    if (await muxer.canEncodeAudio('aac', {numberOfChannels: 2, sampleRate: SoundRate, bitrate: AacBitrate})) {
+        return {codec: 'aac', bitrate: AacBitrate, delay: 0};
+    }
+    try {
+        const {registerMp3Encoder} = await import('./mediabunny-mp3-encoder.js');
+        registerMp3Encoder();
+    } catch (e) {
+        throw new RecordError('download', 'the MP3 encoder (' + e.message + ')');
+    }
+    return {codec: 'mp3', bitrate: Mp3Bitrate, delay: Mp3DelayFrames};
+}
+
+async function record(request, report) {
+    const muxer = await loadMuxer();
+    const {AudioSample, AudioSampleSource, BufferTarget, Mp4OutputFormat, Output, VideoSample, VideoSampleSource} = muxer;
+    const program = await loadProgram();
+    const greeting = request.greeting instanceof Uint8Array ? request.greeting : null;
+    const song = request.song instanceof Uint8Array ? request.song : null;
+    const seconds = typeof request.seconds === 'number' && request.seconds > 0 ? request.seconds : 0;
+    if (greeting !== null) {
+        program.FS.writeFile(GreetingPath, greeting);
+    }
+    if (song !== null) {
+        program.FS.writeFile(SongPath, song);
+    }
+    const opened = program.ccall('tw_record_open', 'number',
+                                 ['string', 'string', 'number', 'number', 'number', 'number'],
+                                 [greeting !== null ? GreetingPath : '', song !== null ? SongPath : '', Width,
+                                  Height, Fps, seconds]);
+    if (!opened) {
+        throw new RecordError('program', program.ccall('tw_record_error', 'string', [], []));
+    }
+
+    const sound = await soundCodec(muxer);
+    const output = new Output({format: new Mp4OutputFormat({fastStart: 'in-memory'}), target: new BufferTarget()});
+    const pictureSource = new VideoSampleSource({codec: 'avc', bitrate: VideoBitrate,
+                                                 keyFrameInterval: KeyFrameSeconds, latencyMode: 'quality'});
+    const soundSource = new AudioSampleSource({codec: sound.codec, bitrate: sound.bitrate});
+    output.addVideoTrack(pictureSource, {frameRate: Fps});
+    output.addAudioTrack(soundSource);
+    await output.start();
+
+    const pictures = program._tw_record_pictures();
+    const pictureBytes = Width * Height * 4;
+    const chunk = new Int16Array(2 * SoundChunkFrames);
+    let chunkFrames = 0;
+    let soundAt = -sound.delay;   // the first sound frame's place, in frames
+    const sendSound = async () => {
+        if (chunkFrames > 0) {
+            const sample = new AudioSample({data: chunk.slice(0, 2 * chunkFrames), format: 's16',
+                                            numberOfChannels: 2, sampleRate: SoundRate, timestamp: soundAt / SoundRate});
+            soundAt += chunkFrames;
+            chunkFrames = 0;
+            try {
+                await soundSource.add(sample);
+            } finally {
+                sample.close();
+            }
+        }
+    };
+    for (let n = 0; n < pictures; n++) {
+        if (!program._tw_record_step()) {
+            throw new RecordError('program', program.ccall('tw_record_error', 'string', [], []) ||
+                                  'the recording ended early');
+        }
+        const at = program._tw_record_picture();
+        const picture = new VideoSample(program.HEAPU8.subarray(at, at + pictureBytes),
+                                        {format: 'RGBX', codedWidth: Width, codedHeight: Height,
+                                         timestamp: n / Fps, duration: 1 / Fps});
+        try {
+            await pictureSource.add(picture);
+        } finally {
+            picture.close();
+        }
+        let frames = program._tw_record_sound_frames();
+        let from = program._tw_record_sound() >> 1;
+        while (frames > 0) {
+            const take = Math.min(frames, SoundChunkFrames - chunkFrames);
+            chunk.set(program.HEAP16.subarray(from, from + 2 * take), 2 * chunkFrames);
+            chunkFrames += take;
+            from += 2 * take;
+            frames -= take;
+            if (chunkFrames === SoundChunkFrames) {
+                await sendSound();
+            }
+        }
+        if (n % ProgressEvery === 0 || n + 1 === pictures) {
+            report(n + 1, pictures);
+        }
+    }
+    await sendSound();
+    program._tw_record_close();
+    pictureSource.close();
+    soundSource.close();
+    await output.finalize();
+    return {blob: new Blob([output.target.buffer], {type: 'video/mp4'}), fileName: 'greeting.mp4',
+            soundCodec: sound.codec};
+}
+
+let taken = false;
+window.addEventListener('message', event => {
+    const data = event.data;
+    if (taken || event.source !== window.parent || event.origin !== location.origin || !data ||
+            data.type !== 'tarnwick-record' || event.ports.length !== 1) {
+        return;
+    }
+    taken = true;
+    const port = event.ports[0];
+    const report = (picture, pictures) => port.postMessage({progress: [picture, pictures]});
+    record(data, report).then(
+        done => port.postMessage({done: done}),
+        error => {
+            const failure = stopped(error);
+            console.error('tarnwick: the video: ' + failure.kind + ': ' + failure.message);
+            port.postMessage({error: {kind: failure.kind, detail: failure.message}});
+        });
+});
+window.parent.postMessage({type: 'tarnwick-record-ready'}, location.origin);
