@@ -3,7 +3,8 @@
 desktop Chromium for each build the time from loading the page to the opening screen, from the click to the
 first frame, and the share of the main thread spent mixing; then, once, the whole greeting made as a video in
 the build with threads (web/video.js: the song's first pass and the fade, 800 x 600 at 60 pictures a second)
-against its length, with where the time went, and the video maker's download (gzipped).
+against its length, with where the time went and the CPU time of all the browser's processes, and the video
+maker's download (gzipped).
 
 Usage: web_figures.py SITE REPS   (Debian's /usr/bin/python3; prints one JSON object)
 Times are medians over REPS page loads; the mixing share is measured over 20 s of the song. The machine may be
@@ -60,6 +61,31 @@ def one_load(browser, url, measure_mixing):
     return timing['openingMs'] / 1000.0, (timing['firstFrameMs'] - timing['tapMs']) / 1000.0, share
 
 
+def browser_cpu_seconds(browser):
+    """CPU time (user and system) of the browser and every process it started, as /proc tells it now."""
+    parents = {}
+    times = {}
+    tick = os.sysconf('SC_CLK_TCK')
+    for entry in os.listdir('/proc'):
+        if not entry.isdigit():
+            continue
+        try:
+            with open('/proc/%s/stat' % entry) as f:
+                fields = f.read().rsplit(')', 1)[1].split()
+        except OSError:
+            continue
+        parents[int(entry)] = int(fields[1])
+        times[int(entry)] = (int(fields[11]) + int(fields[12])) / float(tick)
+
+    def in_browser(pid):
+        while pid > 1:
+            if pid == browser.process.pid:
+                return True
+            pid = parents.get(pid, 0)
+        return False
+    return sum(cpu for pid, cpu in times.items() if in_browser(pid))
+
+
 def whole_video(browser, site, work, servers):
     """The whole greeting made as a video in the build with threads: its figures."""
     folder = site_variant(site, work, 'video_bench')
@@ -68,14 +94,17 @@ def whole_video(browser, site, work, servers):
     page.navigate(serve_build(folder, work, 'threads', servers) + 'video_page.html')
     if page.wait_for('window.videoTestReady === true', 60) is None:
         raise RuntimeError('the video page did not load')
+    cpu = browser_cpu_seconds(browser)
     number = page.evaluate('videoTest.start(null, null, null, false)')
     if page.wait_for("videoTest.view(%d).state !== 'making'" % number, 3600, poll=1.0) is None:
         raise RuntimeError('no video within an hour')
+    cpu = browser_cpu_seconds(browser) - cpu
     view = page.evaluate('videoTest.view(%d)' % number)
     if view['state'] != 'done':
         raise RuntimeError('the video failed: %s' % view['error'])
     timing = view['timing']
-    return {'video_s': view['seconds'], 'video_bytes': view['size'], 'video_sound': view['soundCodec'],
+    return {'video_s': view['seconds'], 'video_cpu_s': cpu, 'video_bytes': view['size'],
+            'video_sound': view['soundCodec'],
             'video_draw_s': timing['drawMs'] / 1000.0, 'video_picture_wait_s': timing['pictureWaitMs'] / 1000.0,
             'video_sound_wait_s': timing['soundWaitMs'] / 1000.0,
             'video_load_s': timing['loadMs'] / 1000.0, 'video_finish_s': timing['finishMs'] / 1000.0}

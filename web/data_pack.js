@@ -25,6 +25,16 @@ export function unpackData(buffer) {
     return files;
 }
 
+// Downloads the site's data pack and unpacks it; throws with what went wrong ("HTTP 404", "the data pack is
+// damaged", the network's own words).
+export async function loadDataPack(url = 'data.pack') {
+    const response = await fetch(url);
+    if (!response.ok) {
+        throw new Error('HTTP ' + response.status);
+    }
+    return unpackData(await response.arrayBuffer());
+}
+
 // Writes the files into the program's file system (Module.FS), making their folders.
 export function writeDataFiles(fs, files) {
     for (const [path, bytes] of files) {

@@ -12,7 +12,7 @@
 // With web/video.js: the frame says {type: 'tarnwick-record-ready'} to its parent once loaded; the parent sends
 // {type: 'tarnwick-record', greeting, song, seconds} with a MessagePort, and gets on it {progress: [picture,
 // pictures]} now and then, then {done: {blob, fileName, soundCodec, timing}} or {error: {kind, detail}}.
-import {unpackData, writeDataFiles} from './data_pack.js';
+import {loadDataPack, writeDataFiles} from './data_pack.js';
 
 // The intro's picture and the recording's rate: --record's defaults.
 const Width = 800;
@@ -49,11 +49,7 @@ class RecordError extends Error {
 async function loadProgram() {
     let files;
     try {
-        const response = await fetch('data.pack');
-        if (!response.ok) {
-            throw new Error('HTTP ' + response.status);
-        }
-        files = unpackData(await response.arrayBuffer());
+        files = await loadDataPack();
     } catch (e) {
         throw new RecordError('download', "the greeting's pictures and song: " + e.message);
     }
