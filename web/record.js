@@ -129,7 +129,9 @@ async function record(request, report) {
                                  [greeting !== null ? GreetingPath : '', song !== null ? SongPath : '', Width,
                                   Height, Fps, seconds]);
     if (!opened) {
-        throw new RecordError('program', program.ccall('tw_record_error', 'string', [], []));
+        // The program's own words: about the greeting, the song, or the memory it has (a fixed 32 MB).
+        const error = program.ccall('tw_record_error', 'string', [], []);
+        throw new RecordError(/^not enough memory/.test(error) ? 'memory' : 'program', error);
     }
 
     const sound = await soundCodec(muxer);
