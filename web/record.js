@@ -92,7 +92,8 @@ async function loadMuxer() {
     try {
         return await import('mediabunny');
     } catch (e) {
-        throw new RecordError('download', 'the video muxer (' + e.message + ')');
+        console.warn('tarnwick: the video muxer: ' + e.message);
+        throw new RecordError('download', 'the video muxer');
     }
 }
 
@@ -105,7 +106,8 @@ async function soundCodec(muxer) {
         const {registerMp3Encoder} = await import('./mediabunny-mp3-encoder.js');
         registerMp3Encoder();
     } catch (e) {
-        throw new RecordError('download', 'the MP3 encoder (' + e.message + ')');
+        console.warn('tarnwick: the MP3 encoder: ' + e.message);
+        throw new RecordError('download', 'the MP3 encoder');
     }
     return {codec: 'mp3', bitrate: Mp3Bitrate, delay: Mp3DelayFrames};
 }

@@ -11,7 +11,7 @@ cancelled half-way: the promise ends as cancelled, no download begins, the page'
 workers are gone and no progress comes after; then the next video (a song of one's own, 2 s) is whole.
 Without threads: a 3 s video, and bad input: a greeting that is not UTF-8 and a song that is no module get
 the intro's own words, a signal cancelled before the start makes nothing. A browser without WebCodecs is told
-so by videoSupport().
+so by videoSupport(), and a site whose muxer or video page's script did not download says so.
 
 Figures: the time each build took for its video, against the video's length."""
 import base64
@@ -277,6 +277,20 @@ def check_without_threads(browser, page, folder):
     check(new == ['greeting.mp4'], '%s: only the finished video was downloaded' % label, repr(new))
 
 
+def check_missing_parts(browser, video_site, work, servers):
+    """A site whose muxer or whose video page's script did not download: the reader is told, nothing is left."""
+    for part, says in (('mediabunny.js', 'the video muxer'), ('record.js', 'the video maker')):
+        folder = site_variant(video_site, work, 'video_site_no_' + part.replace('.', '_'), drop=[part])
+        page = browser.new_page()
+        page.navigate(serve_build(folder, work, 'single', servers) + 'video_page.html')
+        page.wait_for('window.videoTestReady === true', 60)
+        view = finished(page, start(page, seconds=2), 120)
+        check(view is not None and view['kind'] == 'download' and says in (view['error'] or '') and
+              view['frames'] == 0,
+              'video: a site without %s says the part did not download, and nothing is left' % part,
+              repr(view and (view['kind'], view['error'], view['frames'])))
+
+
 def check_unsupported(browser, url):
     page = browser.new_page()
     page.before_scripts('delete window.VideoEncoder;')
@@ -310,3 +324,4 @@ def run(browser, site, native_build, work, servers):
              'video, single: the test page loads, not isolated'):
         check_without_threads(browser, page, folder)
     check_unsupported(browser, urls['single'])
+    check_missing_parts(browser, video_site, work, servers)
