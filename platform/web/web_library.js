@@ -92,6 +92,24 @@ var LibraryTarnwickWeb = {
             }
         },
 
+        // A new canvas of the size given under `parent`, in place of any earlier one with that id.
+        putCanvas: function(parent, id, width, height) {
+            TwWeb.removeCanvas(id);
+            var canvas = document.createElement('canvas');
+            canvas.id = id;
+            canvas.width = width;
+            canvas.height = height;
+            parent.appendChild(canvas);
+            return canvas;
+        },
+
+        removeCanvas: function(id) {
+            var canvas = document.getElementById(id);
+            if (canvas) {
+                canvas.remove();
+            }
+        },
+
         // A key pressed and released, as the page's touch controls give them.
         pressKey: function(key) {
             TwWeb.events.push([0x0100, key, 0]);
@@ -213,17 +231,9 @@ var LibraryTarnwickWeb = {
         if (!stage) {
             return 0;
         }
-        var old = document.getElementById('canvas');
-        if (old) {
-            old.remove();
-        }
         // A new canvas for every window, so every window gets a new WebGL context as it gets a new GL one.
-        var canvas = document.createElement('canvas');
-        canvas.id = 'canvas';
-        canvas.width = width;
-        canvas.height = height;
+        var canvas = TwWeb.putCanvas(stage, 'canvas', width, height);
         canvas.className = fullscreen ? 'fullscreen' : 'windowed';
-        stage.appendChild(canvas);
         stage.hidden = false;
         document.title = UTF8ToString(title);
         TwWeb.fullscreenCanvas = fullscreen !== 0;
@@ -236,36 +246,23 @@ var LibraryTarnwickWeb = {
 
     tw_web_remove_canvas__deps: ['$TwWeb'],
     tw_web_remove_canvas: function() {
-        var canvas = document.getElementById('canvas');
-        if (canvas) {
-            canvas.remove();
-        }
+        TwWeb.removeCanvas('canvas');
         TwWeb.fullscreenCanvas = false;
     },
 
+    tw_web_create_offscreen_canvas__deps: ['$TwWeb'],
     tw_web_create_offscreen_canvas: function(width, height) {
         if (typeof document === 'undefined' || !document.body) {
             return 0;
         }
-        var old = document.getElementById('tarnwick-offscreen');
-        if (old) {
-            old.remove();
-        }
         // On the page (WebGL is asked for by the canvas's selector) but never shown or laid out.
-        var canvas = document.createElement('canvas');
-        canvas.id = 'tarnwick-offscreen';
-        canvas.width = width;
-        canvas.height = height;
-        canvas.hidden = true;
-        document.body.appendChild(canvas);
+        TwWeb.putCanvas(document.body, 'tarnwick-offscreen', width, height).hidden = true;
         return 1;
     },
 
+    tw_web_remove_offscreen_canvas__deps: ['$TwWeb'],
     tw_web_remove_offscreen_canvas: function() {
-        var canvas = document.getElementById('tarnwick-offscreen');
-        if (canvas) {
-            canvas.remove();
-        }
+        TwWeb.removeCanvas('tarnwick-offscreen');
     },
 
     tw_web_next_frame__sig: 'v',
