@@ -563,7 +563,8 @@
         greetingLimit = ask('StudioCheckGreeting', new Uint8Array(0)).limit;
         songLimit = describeSong(new Uint8Array(0)).maxBytes;
         element('greeting').value = JSON.parse(Module.UTF8ToString(Module._StudioIntroGreeting())).text;
-        for (const id of ['greeting', 'greeting-open', 'greeting-reset', 'preview-start', 'song-intro', 'song-open']) {
+        for (const id of ['greeting', 'greeting-open', 'greeting-reset', 'preview-start', 'song-intro', 'song-own',
+                          'song-open']) {
             element(id).disabled = false;
         }
         checkGreeting();

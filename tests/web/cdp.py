@@ -145,11 +145,14 @@ class Page:
         """Text typed into the focused field as a keyboard's input method gives it (no key events)."""
         self.send('Input.insertText', {'text': text})
 
-    def scroll_by_touch(self, x, y, distance):
-        """A finger's swipe at (x, y) that scrolls the page by `distance` CSS pixels (positive: down)."""
-        self.send('Input.synthesizeScrollGesture', {'x': x, 'y': y, 'yDistance': -distance, 'speed': 3000,
-                                                    'gestureSourceType': 'touch', 'repeatCount': 1},
-                  timeout=30)
+    def scroll_by_touch(self, x, y, distance, steps=10):
+        """A finger's swipe from (x, y) that scrolls the page by about `distance` CSS pixels (positive: down):
+        touch start, moves, end."""
+        for step in range(steps + 1):
+            point = [{'x': x, 'y': y - distance * step / steps, 'radiusX': 4, 'radiusY': 4, 'force': 1}]
+            self.send('Input.dispatchTouchEvent', {'type': 'touchStart' if step == 0 else 'touchMove',
+                                                   'touchPoints': point})
+        self.send('Input.dispatchTouchEvent', {'type': 'touchEnd', 'touchPoints': []})
 
     def intercept_file_pickers(self):
         """From now on a file picker the page opens is not shown but reported (file_choosers)."""
