@@ -352,26 +352,7 @@
     }
 
     function copyLink() {
-        const done = () => { element('copy-done').textContent = 'The link is copied.'; };
-        const byHand = () => {
-            // Where the browser lets no page write the clipboard, the link stands selected to copy by hand.
-            element('link').focus();
-            element('link').select();
-            try {
-                if (document.execCommand('copy')) {
-                    done();
-                    return;
-                }
-            } catch (e) {
-                // fall through to the selected link
-            }
-            element('copy-done').textContent = 'Copy the link above.';
-        };
-        if (navigator.clipboard && navigator.clipboard.writeText) {
-            navigator.clipboard.writeText(studio.link).then(done, byHand);
-        } else {
-            byHand();
-        }
+        tarnwickSite.copyLink(studio.link, element('link'), element('copy-done'));
     }
 
     function shareLink() {
@@ -485,16 +466,21 @@
 
     // ---- Start-up --------------------------------------------------------------------------------------------
 
+    // The file a picker gave goes to `take`; the picker is emptied, so the same file can be picked again.
+    function whenPicked(input, take) {
+        input.onchange = () => {
+            const file = input.files[0];
+            input.value = '';
+            if (file) {
+                take(file);
+            }
+        };
+    }
+
     function wire() {
         element('greeting').addEventListener('input', textChanged);
         element('greeting-open').onclick = () => element('greeting-file').click();
-        element('greeting-file').onchange = event => {
-            const file = event.target.files[0];
-            event.target.value = '';
-            if (file) {
-                openTextFile(file);
-            }
-        };
+        whenPicked(element('greeting-file'), openTextFile);
         element('greeting-reset').onclick = () => {
             element('greeting').value = JSON.parse(Module.UTF8ToString(Module._StudioIntroGreeting())).text;
             textChanged();
@@ -503,13 +489,7 @@
         element('song-intro').onchange = songChoiceChanged;
         element('song-own').onchange = songChoiceChanged;
         element('song-open').onclick = () => element('song-file').click();
-        element('song-file').onchange = event => {
-            const file = event.target.files[0];
-            event.target.value = '';
-            if (file) {
-                openSong(file);
-            }
-        };
+        whenPicked(element('song-file'), openSong);
         // A file dropped anywhere on the page is taken as a song, never opened by the browser instead.
         const drop = element('song-drop');
         document.addEventListener('dragover', event => {

@@ -85,28 +85,8 @@
     }
 
     function copyLink() {
-        const link = location.href;
-        const done = () => { element('copy-done').textContent = 'The link is copied.'; };
-        const byHand = () => {
-            // Where the browser lets no page write the clipboard, the link stands ready to copy by hand.
-            element('copy-area').hidden = false;
-            element('copy-text').value = link;
-            element('copy-text').select();
-            try {
-                if (document.execCommand('copy')) {
-                    done();
-                    return;
-                }
-            } catch (e) {
-                // fall through to the selected text
-            }
-            element('copy-done').textContent = 'Copy the link above.';
-        };
-        if (navigator.clipboard && navigator.clipboard.writeText) {
-            navigator.clipboard.writeText(link).then(done, byHand);
-        } else {
-            byHand();
-        }
+        tarnwickSite.copyLink(location.href, element('copy-text'), element('copy-done'),
+                              () => { element('copy-area').hidden = false; });
     }
 
     // ---- What the web platform (platform/web/web_library.js) asks of the page ----------------------------

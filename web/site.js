@@ -1,5 +1,6 @@
 // What the greeting's page (page.js) and the studio page (make.js) share: which build of the program this
-// page runs, loading that build, reading the data pack, and the audio context made inside the reader's tap.
+// page runs, loading that build, reading the data pack, the audio context made inside the reader's tap, and
+// copying a link.
 //
 // Two builds of the program: with shared memory and a streaming thread where the page is cross-origin
 // isolated (on a host that sends the two headers, or through the site's own service worker), and without
@@ -92,5 +93,33 @@ window.tarnwickSite = (function() {
         return context;
     }
 
-    return {OutputRate, chooseBuild, unpackData, loadProgram, makeAudioContext};
+    // Puts a link on the clipboard and says so in `status`. Where the browser lets no page write the clipboard,
+    // the link stands selected in `field` (an input, shown first by `reveal` where given) to copy by hand.
+    function copyLink(link, field, status, reveal) {
+        const done = () => { status.textContent = 'The link is copied.'; };
+        const byHand = () => {
+            if (reveal) {
+                reveal();
+            }
+            field.value = link;
+            field.focus();
+            field.select();
+            try {
+                if (document.execCommand('copy')) {
+                    done();
+                    return;
+                }
+            } catch (e) {
+                // fall through to the selected link
+            }
+            status.textContent = 'Copy the link above.';
+        };
+        if (navigator.clipboard && navigator.clipboard.writeText) {
+            navigator.clipboard.writeText(link).then(done, byHand);
+        } else {
+            byHand();
+        }
+    }
+
+    return {OutputRate, chooseBuild, unpackData, loadProgram, makeAudioContext, copyLink};
 })();
