@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""The browser build's figures, for bench/run.sh: the site's size (gzipped, as a server sends it), and in
-desktop Chromium for each build the time from loading the page to the opening screen, from the click to the
+"""The browser build's figures, for bench/run.sh: the site's size (gzipped, as a server sends it), what the
+studio page (make.html) downloads beyond the greeting page (its program and data are the greeting page's,
+which the browser keeps), and in desktop Chromium for each build the time from loading the page to the opening screen, from the click to the
 first frame, and the share of the main thread spent mixing.
 
 Usage: web_figures.py SITE REPS   (Debian's /usr/bin/python3; prints one JSON object)
@@ -19,7 +20,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..'
 import cdp  # noqa: E402
 from web_support import DIALOG_OPEN, OPENING, answer_dialog, serve_build  # noqa: E402
 
-SHARED_FILES = ('index.html', 'page.js', 'worklet.js', 'sw.js', 'data.pack')
+SHARED_FILES = ('index.html', 'page.js', 'site.js', 'worklet.js', 'sw.js', 'data.pack')
+STUDIO_FILES = ('make.html', 'make.js', 'make.css', 'qrcode.js')
 BUILD_FILES = {'threads': ('tarnwick.js', 'tarnwick.wasm', 'tarnwick.worker.js'),
                'single': ('tarnwick-single.js', 'tarnwick-single.wasm')}
 MIX_SECONDS = 20
@@ -58,7 +60,8 @@ def main():
         print(__doc__)
         return 2
     site, reps = os.path.abspath(sys.argv[1]), int(sys.argv[2])
-    figures = {'shared_gz': sum(gzipped(os.path.join(site, f)) for f in SHARED_FILES)}
+    figures = {'shared_gz': sum(gzipped(os.path.join(site, f)) for f in SHARED_FILES),
+               'studio_gz': sum(gzipped(os.path.join(site, f)) for f in STUDIO_FILES)}
     for build, files in BUILD_FILES.items():
         figures[build + '_gz'] = sum(gzipped(os.path.join(site, f)) for f in files)
     work = tempfile.mkdtemp(prefix='tw_web_bench_')

@@ -1,7 +1,7 @@
 // The browser side of the web platform (an emscripten JS library): the canvas window, fullscreen, keys,
 // HTML message boxes and the audio worklet's node. The page (web/index.html, web/page.js) provides the
 // stage the canvas goes on, the dialog, the status object `tarnwick` and the audio context made on the
-// user's click (`tarnwickPage`).
+// user's click, with the output to play into (`tarnwickPage`).
 
 var LibraryTarnwickWeb = {
     $TwWeb: {
@@ -343,7 +343,9 @@ var LibraryTarnwickWeb = {
             }
             page.audioMessage(data);
         };
-        TwWeb.node.connect(page.audioContext.destination);
+        // The page may give an output of its own (the studio's preview: one it can silence whatever this page
+        // does); else the context's speaker.
+        TwWeb.node.connect(page.audioDestination || page.audioContext.destination);
         page.audioStarted(shared, TwWeb.sharedMemory);
         return 1;
     },
