@@ -219,7 +219,7 @@ else:
 web_path = os.path.join(results, "web.json")
 if os.path.exists(web_path):
     web = json.load(open(web_path))
-    site = web["shared_gz"] + web["threads_gz"] + web["single_gz"]
+    site = web["shared_gz"] + web["studio_gz"] + web["threads_gz"] + web["single_gz"]
     row("The browser site, both builds, gzipped", "%.0f KB" % (site / 1000), "<= 1 MB", site <= 1000000)
     for build, name in (("threads", "with threads"), ("single", "without threads")):
         row("  what a reader downloads, the build %s" % name,
@@ -228,6 +228,8 @@ if os.path.exists(web_path):
             "%.2f s" % web[build + "_opening_s"], "<= 2 s", web[build + "_opening_s"] <= 2)
         row("  the click to the first frame (wall)", "%.2f s" % web[build + "_first_frame_s"], "<= 1 s",
             web[build + "_first_frame_s"] <= 1)
+    row("The studio page beyond the greeting page, gzipped", "%.0f KB" % (web["studio_gz"] / 1000), "<= 300 KB",
+        web["studio_gz"] <= 300000)
     row("  the build without threads: main thread mixing (20 s of the song)",
         "%.2f %% of a core" % web["single_mixing_percent"], "<= 2 %", web["single_mixing_percent"] <= 2)
     song_seconds = glim[0] + 1.0

@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
-"""The browser build's figures, for bench/run.sh: the site's size (gzipped, as a server sends it), and in
-desktop Chromium for each build the time from loading the page to the opening screen, from the click to the
-first frame, and the share of the main thread spent mixing; then, once, the whole greeting made as a video in
-the build with threads (web/video.js: the song's first pass and the fade, 800 x 600 at 60 pictures a second)
-against its length, with where the time went and the CPU time of all the browser's processes, and the video
-maker's download (gzipped).
+"""The browser build's figures, for bench/run.sh: the site's size (gzipped, as a server sends it), what the
+studio page (make.html) downloads beyond the greeting page (its program and data are the greeting page's,
+which the browser keeps), and in desktop Chromium for each build the time from loading the page to the
+opening screen, from the click to the first frame, and the share of the main thread spent mixing; then,
+once, the whole greeting made as a video in the build with threads (web/video.js: the song's first pass and
+the fade, 800 x 600 at 60 pictures a second) against its length, with where the time went and the CPU time
+of all the browser's processes, and the video maker's download (gzipped).
 
 Usage: web_figures.py SITE REPS   (Debian's /usr/bin/python3; prints one JSON object)
 Times are medians over REPS page loads; the mixing share is measured over 20 s of the song. The machine may be
@@ -22,10 +23,11 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..'
 import cdp  # noqa: E402
 from web_support import DIALOG_OPEN, OPENING, answer_dialog, serve_build, site_variant  # noqa: E402
 
-SHARED_FILES = ('index.html', 'page.js', 'worklet.js', 'sw.js', 'data.pack')
-# What making a video downloads beyond the greeting's page (the MP3 encoder only where the browser encodes no
+SHARED_FILES = ('index.html', 'page.js', 'site.js', 'worklet.js', 'sw.js', 'data.pack')
+STUDIO_FILES = ('make.html', 'make.js', 'make.css', 'qrcode.js')
+# What making a video downloads beyond the studio's page (the MP3 encoder only where the browser encodes no
 # AAC).
-VIDEO_FILES = ('video.js', 'record.html', 'record.js', 'data_pack.js', 'mediabunny.js')
+VIDEO_FILES = ('video.js', 'record.html', 'record.js', 'mediabunny.js')
 MP3_FILES = ('mediabunny-mp3-encoder.js',)
 VIDEO_PAGE = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests', 'web', 'video_page.html')
 BUILD_FILES = {'threads': ('tarnwick.js', 'tarnwick.wasm', 'tarnwick.worker.js'),
@@ -115,7 +117,8 @@ def main():
         print(__doc__)
         return 2
     site, reps = os.path.abspath(sys.argv[1]), int(sys.argv[2])
-    figures = {'shared_gz': sum(gzipped(os.path.join(site, f)) for f in SHARED_FILES)}
+    figures = {'shared_gz': sum(gzipped(os.path.join(site, f)) for f in SHARED_FILES),
+               'studio_gz': sum(gzipped(os.path.join(site, f)) for f in STUDIO_FILES)}
     for build, files in BUILD_FILES.items():
         figures[build + '_gz'] = sum(gzipped(os.path.join(site, f)) for f in files)
     figures['video_gz'] = sum(gzipped(os.path.join(site, f)) for f in VIDEO_FILES)

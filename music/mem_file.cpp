@@ -110,6 +110,23 @@ WholeFile MemFileReadWhole(const char* path, int64_t limit)
     return whole;
 }
 
+std::string MemFileReadFailure(WholeFileResult result)
+{
+    switch (result) {
+    case WholeFileResult::Read:
+        break;
+    case WholeFileResult::Missing:
+        return "no such file";
+    case WholeFileResult::Unreadable:
+        return "the file cannot be read";
+    case WholeFileResult::TooLarge:
+        return "larger than the loader takes (" + std::to_string(MemFileMaxBytes) + " bytes)";
+    case WholeFileResult::NoMemory:
+        return "not enough memory to read it";
+    }
+    return "";
+}
+
 void MemFileForget()
 {
     std::free(kept.path);

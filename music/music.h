@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 // The mixer's voice record belongs to the sound output; the player only holds references to it.
 struct MixVoice;
@@ -284,6 +285,9 @@ struct WholeFile {
 WholeFile MemFileReadWhole(const char* path, int64_t limit);
 // The same from an open stream, from where it stands to its end (standard input, for one).
 WholeFile MemFileReadStream(std::FILE* stream, int64_t limit);
+// Why a file could not be read whole, in the words the tools and the studio page use ("no such file", ...);
+// empty for Read.
+std::string MemFileReadFailure(WholeFileResult result);
 
 // One file kept in memory for its path, so that a song read once (a pipe can be read only once) loads as often
 // as it is needed: while a path is kept, MemFileOpen of exactly that path hands out a copy of the kept bytes and
@@ -303,6 +307,19 @@ Song* ModLoadSong(const char* path, SampleLoadCallback hook);
 bool ModReadXm(Song* song, ModFile* file);
 // Stops the song if it plays and releases everything it owns; false for a null song.
 bool ModFreeSong(Song* song);
+
+// What a module file's first bytes tell before the loader reads the rest, and why a file cannot be played, in
+// the words xmplay, xmrender and the greeting's studio page all use.
+constexpr char ModNotXmReason[] = "not an XM module";
+constexpr char ModRefusedReason[] = "a damaged or unsupported XM module";
+// Whether the bytes start with the XM signature ("Extended Module: ").
+bool ModHasXmSignature(const uint8_t* bytes, size_t count);
+// The module's name from its header (20 bytes after the signature, padded with spaces or zeros): printable
+// ASCII as it is, any other byte as '?' (the field is in an old single-byte code page), trailing spaces
+// dropped; what a short file has of it; empty without the signature or a name.
+std::string ModTitle(const uint8_t* bytes, size_t count);
+// The reason for a file the loader refused: ModRefusedReason when it has the signature, else ModNotXmReason.
+const char* ModRefusalReason(const uint8_t* bytes, size_t count);
 
 // ---- Player ------------------------------------------------------------------------------------------------
 

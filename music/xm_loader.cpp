@@ -18,6 +18,8 @@ static const char XmSignature[] = "Extended Module: ";
 constexpr int32_t XmSignatureBytes = 17;
 
 // Module header, from file offset 0 (the fixed part up to the end of the order table).
+constexpr int32_t TitleOffset = 17;
+constexpr int32_t TitleBytes = 20;
 constexpr int32_t HeaderSizeOffset = 60;  // header size is counted from here
 constexpr int32_t SongLengthOffset = 64;
 constexpr int32_t RestartOffset = 66;
@@ -548,4 +550,28 @@ bool ModFreeSong(Song* song)
     }
     std::free(song);
     return true;
+}
+
+bool ModHasXmSignature(const uint8_t* bytes, size_t count)
+{
+    return bytes != nullptr && count >= XmSignatureBytes && std::memcmp(bytes, XmSignature, XmSignatureBytes) == 0;
+}
+
+std::string ModTitle(const uint8_t* bytes, size_t count)
+{
+    if (!ModHasXmSignature(bytes, count)) {
+        return "";
+    }
+    size_t end = count < size_t{TitleOffset + TitleBytes} ? count : size_t{TitleOffset + TitleBytes};
+    std::string title;
+    for (size_t i = TitleOffset; i < end && bytes[i] != 0; i++) {
+        title += bytes[i] >= 0x20 && bytes[i] < 0x7F ? static_cast<char>(bytes[i]) : '?';
+    }
+    size_t last = title.find_last_not_of(' ');
+    return last == std::string::npos ? "" : title.substr(0, last + 1);
+}
+
+const char* ModRefusalReason(const uint8_t* bytes, size_t count)
+{
+    return ModHasXmSignature(bytes, count) ? ModRefusedReason : ModNotXmReason;
 }

@@ -5,10 +5,6 @@
 
 #include <algorithm>
 
-// scene/greeting.txt, byte for byte (made at build time).
-extern const unsigned char GreetingUtf8[];
-extern const size_t GreetingUtf8Size;
-
 namespace {
 
 constexpr char32_t LineFeed = 0x0A;

@@ -65,6 +65,11 @@ int GlyphIndexOf(unsigned char c);
 // One conversion for the built-in greeting and for a greeting of one's own (the intro's --greeting, the
 // browser's #greeting=), so the same file gives the same bytes wherever it comes from.
 
+// scene/greeting.txt, byte for byte as the program carries it (UTF-8; made at build time), before its
+// conversion into GreetingText.
+extern const unsigned char GreetingUtf8[];
+extern const size_t GreetingUtf8Size;
+
 // Largest UTF-8 greeting accepted, in bytes.
 constexpr size_t MaxGreetingBytes = 64 * 1024;
 // Stored for a character that has no Windows-1251 code and for a '@' inside the text: 0x98, the one byte

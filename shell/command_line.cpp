@@ -36,8 +36,9 @@ std::string ParseSize(const std::string& text, int32_t* width, int32_t* height)
     return "";
 }
 
-// A character as "U+1F384 🎄" (the code alone for a control character).
-std::string Describe(char32_t c)
+} // namespace
+
+std::string DescribeCharacter(char32_t c)
 {
     char code[16];
     std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
@@ -64,7 +65,40 @@ std::string Describe(char32_t c)
     return text + " " + utf8;
 }
 
-} // namespace
+std::string GreetingErrorText(const GreetingConversion& converted, const std::string& name)
+{
+    std::string greeting = name.empty() ? "the greeting" : "the greeting " + name;
+    switch (converted.error) {
+    case GreetingError::None:
+        break;
+    case GreetingError::Empty:
+        return greeting + " is empty";
+    case GreetingError::NotUtf8:
+        return greeting + " is not UTF-8 text (line " + std::to_string(converted.errorLine) + ")";
+    case GreetingError::TooLarge:
+        return greeting + " is larger than 64 KB";
+    }
+    return "";
+}
+
+std::string GreetingWarningText(const GreetingConversion& converted, const std::string& name)
+{
+    if (converted.blanked.empty()) {
+        return "";
+    }
+    // A text of many scripts can have thousands of them: the first few tell what is meant, and the line (a
+    // box on Windows and in the browser) stays readable.
+    std::string list;
+    size_t listed = std::min(converted.blanked.size(), MaxBlanksListed);
+    for (size_t i = 0; i < listed; i++) {
+        list += (list.empty() ? "" : ", ") + DescribeCharacter(converted.blanked[i]);
+    }
+    if (converted.blanked.size() > listed) {
+        list += " and " + std::to_string(converted.blanked.size() - listed) + " more";
+    }
+    return (name.empty() ? "the greeting" : "the greeting " + name) +
+           " has characters without a glyph, shown as blanks: " + list;
+}
 
 std::string RecordSizeProblem(int32_t width, int32_t height)
 {
@@ -114,32 +148,15 @@ bool TakeGreeting(const std::string& path, std::string* error)
         return fail("cannot read the greeting " + path + ": " + std::strerror(readErrno));
     }
     GreetingConversion converted = ConvertGreeting(bytes.data(), size);
-    switch (converted.error) {
-    case GreetingError::None:
-        break;
-    case GreetingError::Empty:
-        return fail("the greeting " + path + " is empty");
-    case GreetingError::NotUtf8:
-        return fail("the greeting " + path + " is not UTF-8 text (line " + std::to_string(converted.errorLine) +
-                    ")");
-    case GreetingError::TooLarge:
-        return fail("the greeting " + path + " is larger than 64 KB");
+    std::string problem = GreetingErrorText(converted, path);
+    if (!problem.empty()) {
+        return fail(problem);
     }
-    if (!converted.blanked.empty()) {
-        // A text of many scripts can have thousands of them: the first few tell what is meant, and the
-        // line (a box on Windows and in the browser) stays readable.
-        std::string list;
-        size_t listed = std::min(converted.blanked.size(), MaxBlanksListed);
-        for (size_t i = 0; i < listed; i++) {
-            list += (list.empty() ? "" : ", ") + Describe(converted.blanked[i]);
-        }
-        if (converted.blanked.size() > listed) {
-            list += " and " + std::to_string(converted.blanked.size() - listed) + " more";
-        }
-        std::string text = "the greeting " + path + " has characters without a glyph, shown as blanks: " + list;
-        std::fprintf(stderr, "tarnwick: warning: %s\n", text.c_str());
+    std::string warning = GreetingWarningText(converted, path);
+    if (!warning.empty()) {
+        std::fprintf(stderr, "tarnwick: warning: %s\n", warning.c_str());
         if (PlatStandardErrorHidden()) {
-            PlatMessageBox(nullptr, text.c_str(), "Tarnwick Rare", PLAT_MB_OK | PLAT_MB_ICONINFORMATION);
+            PlatMessageBox(nullptr, warning.c_str(), "Tarnwick Rare", PLAT_MB_OK | PLAT_MB_ICONINFORMATION);
         }
     }
     SetGreetingText(converted.text);
@@ -152,6 +169,7 @@ int IntroEntry(int argc, char** argv)
     std::string greetingPath;
     std::string songPath;
     std::string sizeText;
+    bool windowed = false;
 
     CLI::App app{"Tarnwick Rare, a New Year greeting. Without options it shows the intro; Esc quits, F1 "
                  "switches between fullscreen and a window."};
@@ -170,6 +188,7 @@ int IntroEntry(int argc, char** argv)
     AddSecondsOption(app, record.seconds, "length of the video instead of the song's first pass and a fade")
         ->needs(recordOption);
     app.add_flag("-q,--quiet", record.quiet, "no progress bar while recording")->needs(recordOption);
+    app.add_flag("--window", windowed, "start in a window instead of fullscreen")->excludes(recordOption);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -201,6 +220,9 @@ int IntroEntry(int argc, char** argv)
     }
     if (recordOption->count() > 0) {
         return RecordIntro(record);
+    }
+    if (windowed) {
+        isFullscreen = false;
     }
     return IntroMain();
 }

@@ -158,6 +158,40 @@ bool RecorderStep(Recorder* recorder, std::string* reason);
 // Ends the recording and releases what it holds; harmless twice.
 void RecorderClose(Recorder* recorder);
 
+// The intro's words about a greeting of one's own (the same for --greeting, #greeting= and the studio page):
+// why it cannot be used ("the greeting NAME is empty", "... is not UTF-8 text (line N)", "... is larger than
+// 64 KB"; empty when it can), and the warning naming the characters shown as blanks (the first 20 and how many
+// more; empty when there are none). Without a name they say "the greeting" alone.
+struct GreetingConversion;
+std::string GreetingErrorText(const GreetingConversion& converted, const std::string& name);
+std::string GreetingWarningText(const GreetingConversion& converted, const std::string& name);
+// A character as the warning names it: "U+1F384 🎄", the code alone for a control character.
+std::string DescribeCharacter(char32_t c);
+
+// ---- The studio page's views of its inputs (shell/studio.cpp) ----------------------------------------------
+// The page where one writes a greeting and chooses a song runs the program without its main and asks it,
+// through these exports, what the intro would make of the bytes: the intro's own conversion and loader, never
+// a copy of them in the page. Each returns a JSON text (UTF-8) that stays valid until the next call of either
+// (main thread).
+
+// Songs the studio describes at most, in bytes: the browser's program has a fixed memory of 32 MB, and a song
+// is held there several times over while it loads (the file, its kept copy, its samples at 16 bits).
+constexpr int32_t StudioMaxSongBytes = 4 * 1024 * 1024;
+
+extern "C" {
+// A greeting's UTF-8 bytes as --greeting reads them: {"limit": MaxGreetingBytes, "error": the intro's message
+// or "", "warning": the intro's warning or "", "blanked": [each character shown as a blank, once, as the
+// warning names it]}. A page with a longer text hands over its first MaxGreetingBytes + 1 bytes: enough to
+// be judged too large.
+const char* StudioCheckGreeting(const uint8_t* bytes, int32_t size);
+// The intro's own greeting as the program carries it (scene/greeting.txt, UTF-8): {"text": ...}.
+const char* StudioIntroGreeting();
+// A song's bytes through the intro's loader: {"ok": true, "title", "channels", "lengthFrames" (the first pass
+// at 44,100 Hz, -1 when it is longer than an hour), "length" (as xmrender --info writes it), "loopOrder"} or
+// {"ok": false, "error": why, in xmplay's and xmrender's words, "maxBytes": StudioMaxSongBytes}.
+const char* StudioDescribeSong(const uint8_t* bytes, int32_t size);
+}
+
 // The whole program: start-up, frame loop, shutdown. Returns the process exit code: 0 after a normal quit,
 // 1 when start-up or a fullscreen toggle failed.
 int IntroMain();

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds the greeting for the browser with Debian's emscripten (installed when missing) and assembles the
-# static site in build-web/site/: index.html, page.js, the program in two builds (with threads: tarnwick.js,
-# tarnwick.wasm and the threads' tarnwick.worker.js; without: tarnwick-single.js and tarnwick-single.wasm),
-# the audio worklet, the service worker, data.pack (everything in data/) and the video maker (video.js,
-# record.html, record.js, data_pack.js, and from npm, pinned by package-lock.json, the MP4 muxer mediabunny.js
-# and its MP3 encoder mediabunny-mp3-encoder.js).
+# static site in build-web/site/: index.html, page.js, the studio page make.html (make.js, make.css), what
+# both pages share (site.js), the program in two builds (with threads: tarnwick.js, tarnwick.wasm and the
+# threads' tarnwick.worker.js; without: tarnwick-single.js and tarnwick-single.wasm), the audio worklet, the
+# service worker, data.pack (everything in data/), the video maker (video.js, record.html, record.js), and from
+# npm, pinned by package-lock.json, the QR code library the studio draws its codes with (qrcode.js), the MP4
+# muxer (mediabunny.js) and its MP3 encoder (mediabunny-mp3-encoder.js).
 # Serve it with web/serve.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -29,14 +30,16 @@ mkdir -p "$site"
 cp build-web/shell/tarnwick.js build-web/shell/tarnwick.wasm build-web/shell/tarnwick.worker.js "$site/"
 cp build-web-single/shell/tarnwick.js "$site/tarnwick-single.js"
 cp build-web-single/shell/tarnwick.wasm "$site/tarnwick-single.wasm"
-cp web/index.html web/page.js web/worklet.js web/sw.js "$site/"
-cp web/video.js web/record.html web/record.js web/data_pack.js "$site/"
-# The muxer and the MP3 encoder as their packages ship them, minified; named .js, which every host serves as
-# JavaScript (not every one knows .mjs). npm is Node's own where Node came with it, else Debian's.
-if ! npm ls --depth=0 mediabunny @mediabunny/mp3-encoder >/dev/null 2>&1; then
+cp web/index.html web/page.js web/site.js web/make.html web/make.js web/make.css web/worklet.js web/sw.js "$site/"
+cp web/video.js web/record.html web/record.js "$site/"
+# From npm as the packages ship them, minified, bundled into the site (it loads nothing from elsewhere); named
+# .js, which every host serves as JavaScript (not every one knows .mjs). No package may run an install script.
+# npm is Node's own where Node came with it, else Debian's.
+if ! npm ls --depth=0 qrcode-generator mediabunny @mediabunny/mp3-encoder >/dev/null 2>&1; then
     command -v npm >/dev/null || bash scripts/install-packages.sh npm
     npm ci --ignore-scripts --no-audit --no-fund --prefer-offline --loglevel=error
 fi
+cp node_modules/qrcode-generator/dist/qrcode.js "$site/qrcode.js"
 cp node_modules/mediabunny/dist/bundles/mediabunny.min.mjs "$site/mediabunny.js"
 cp node_modules/@mediabunny/mp3-encoder/dist/bundles/mediabunny-mp3-encoder.min.mjs "$site/mediabunny-mp3-encoder.js"
 python3 web/pack_data.py data "$site/data.pack"

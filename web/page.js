@@ -19,10 +19,16 @@
 // Your own greeting: #greeting= and percent-encoded UTF-8 in the address's fragment (never sent to a server).
 // Its bytes go to the program as the intro's own --greeting option would give them: written to a file the
 // program reads with that option, so the conversion, its limits and its messages are the intro's.
+//
+// The studio's preview (index.html?preview in an iframe of make.html): no opening screen; the greeting's and
+// the song's bytes come from the studio (window.parent.tarnwickStudio), the intro starts at once in a window
+// (--window) and plays through the studio's audio context, made in the reader's tap there, into an output
+// the studio can silence. The context is the studio's: the preview never closes it. Boxes are answered at
+// once (the studio shows the greeting's messages itself) and their text kept in tarnwick.messages.
 'use strict';
 
 (function() {
-    const OutputRate = 44100;
+    const OutputRate = tarnwickSite.OutputRate;
     const ControlsShownMs = 3000;
     const TurnHintShownMs = 4000;
 
@@ -33,11 +39,13 @@
                 longestReportGapMs: 0, mainThreadMixMs: 0},
         timing: {openingMs: null, tapMs: null, firstFrameMs: null},
         error: null,
-        exitCode: null
+        exitCode: null,
+        messages: []
     };
     window.tarnwick = tarnwick;
 
     const query = new URLSearchParams(location.search);
+    const studio = query.has('preview') && window.parent !== window ? window.parent.tarnwickStudio || null : null;
     const testMode = query.has('test');
     const captureSeconds = Number(query.get('capture')) > 0 ? Number(query.get('capture')) : 10;
     const element = id => document.getElementById(id);
@@ -77,33 +85,14 @@
     }
 
     function copyLink() {
-        const link = location.href;
-        const done = () => { element('copy-done').textContent = 'The link is copied.'; };
-        const byHand = () => {
-            // Where the browser lets no page write the clipboard, the link stands ready to copy by hand.
-            element('copy-area').hidden = false;
-            element('copy-text').value = link;
-            element('copy-text').select();
-            try {
-                if (document.execCommand('copy')) {
-                    done();
-                    return;
-                }
-            } catch (e) {
-                // fall through to the selected text
-            }
-            element('copy-done').textContent = 'Copy the link above.';
-        };
-        if (navigator.clipboard && navigator.clipboard.writeText) {
-            navigator.clipboard.writeText(link).then(done, byHand);
-        } else {
-            byHand();
-        }
+        tarnwickSite.copyLink(location.href, element('copy-text'), element('copy-done'),
+                              () => { element('copy-area').hidden = false; });
     }
 
     // ---- What the web platform (platform/web/web_library.js) asks of the page ----------------------------
     const page = {
         audioContext: null,
+        audioDestination: null,   // where the worklet's node goes: the context's destination unless set
         workletReady: null,
         pressKey: null,   // set by the platform: a key pressed and released
 
@@ -123,6 +112,12 @@
         },
 
         messageBox(caption, text, yesNo) {
+            if (studio !== null) {
+                // OK, or Yes: go on (a refused fullscreen goes on in the window).
+                tarnwick.messages.push(caption + ': ' + text);
+                lastPrinted = text;
+                return Promise.resolve(yesNo ? 6 : 1);
+            }
             const dialog = element('dialog');
             element('dialog-caption').textContent = caption;
             element('dialog-text').textContent = text;
@@ -296,12 +291,29 @@
 
     // The program's command line: --greeting with the fragment's greeting written to a file, or nothing.
     function programArguments() {
+        if (studio !== null) {
+            return previewArguments();
+        }
         const bytes = greetingBytes();
         if (bytes === null) {
             return [];
         }
         Module.FS.writeFile(GreetingPath, bytes);
         return ['--greeting', GreetingPath];
+    }
+
+    // The preview's command line: in a window, with the studio's greeting and song (the intro's own song
+    // when the studio has none).
+    const SongPath = '#song';
+    function previewArguments() {
+        Module.FS.writeFile(GreetingPath, studio.previewGreeting());
+        const args = ['--window', '--greeting', GreetingPath];
+        const song = studio.previewSong();
+        if (song !== null) {
+            Module.FS.writeFile(SongPath, song);
+            args.push('--song', SongPath);
+        }
+        return args;
     }
 
     // Runs main(argc, argv) to its end, through every wait for the browser; resolves with its exit code.
@@ -318,26 +330,8 @@
         return Module.ccall('main', 'number', ['number', 'number'], [words.length, argv], {async: true});
     }
 
-    // The data pack (web/pack_data.py): a 32-bit little-endian length, a JSON list of [path, size], then the
-    // files' bytes one after the other.
-    function unpackData(buffer) {
-        const view = new DataView(buffer);
-        const indexLength = view.getUint32(0, true);
-        const index = JSON.parse(new TextDecoder().decode(new Uint8Array(buffer, 4, indexLength)));
-        let offset = 4 + indexLength;
-        const files = [];
-        for (const [path, size] of index) {
-            if (typeof path !== 'string' || !Number.isInteger(size) || size < 0 || offset + size > buffer.byteLength) {
-                throw new Error('the data pack is damaged');
-            }
-            files.push([path, new Uint8Array(buffer, offset, size)]);
-            offset += size;
-        }
-        return files;
-    }
-
-    function loadProgram(files, script) {
-        window.Module = {
+    function loadProgram(files, build) {
+        tarnwickSite.loadProgram(build, {
             noInitialRun: true,
             print(line) {
                 console.log(line);
@@ -346,55 +340,20 @@
             printErr(line) {
                 console.warn(line);
             },
-            // The build without threads has its own program file beside the other.
-            locateFile(path, prefix) {
-                return prefix + (script === 'tarnwick.js' ? path : path.replace(/^tarnwick\./, 'tarnwick-single.'));
-            },
-            preRun: [() => {
-                for (const [path, bytes] of files) {
-                    const folder = path.substring(0, path.lastIndexOf('/'));
-                    if (folder !== '') {
-                        Module.FS.mkdirTree(folder);
-                    }
-                    Module.FS.writeFile(path, bytes);
-                }
-            }],
+            preRun: [() => tarnwickSite.writeFiles(Module.FS, files)],
             onRuntimeInitialized() {
-                show('opening');
                 tarnwick.timing.openingMs = performance.now();
+                if (studio !== null) {
+                    open();
+                } else {
+                    show('opening');
+                }
             },
             onAbort(what) {
                 fail('program', 'The greeting stopped with an error (' + what + ').', 'Load the page again.', 'retry');
             }
-        };
-        const tag = document.createElement('script');
-        tag.src = script;
-        tag.onerror = () => fail('program', 'The greeting could not be downloaded.',
-                                 'Check the connection, then try again.', 'retry');
-        document.body.appendChild(tag);
-    }
-
-    // The audio context, made and started inside the tap (a phone lets a page start sound only there). It
-    // asks for the program's rate; a browser that runs at its own rate gets the sound converted by the
-    // worklet.
-    function makeAudioContext() {
-        if (navigator.audioSession) {
-            // The greeting is something to listen to: an iPhone's silent switch does not mute it.
-            try {
-                navigator.audioSession.type = 'playback';
-            } catch (e) {
-                // an older form of the session: left as it is
-            }
-        }
-        const Context = window.AudioContext || window.webkitAudioContext;
-        let context;
-        try {
-            context = new Context({sampleRate: OutputRate, latencyHint: 'playback'});
-        } catch (e) {
-            context = new Context();
-        }
-        context.resume().catch(() => {});
-        return context;
+        }, () => fail('program', 'The greeting could not be downloaded.', 'Check the connection, then try again.',
+                      'retry'));
     }
 
     async function open() {
@@ -402,14 +361,20 @@
         element('opening').onclick = null;
         element('opening').onkeydown = null;
         try {
-            page.audioContext = makeAudioContext();
+            if (studio !== null) {
+                page.audioContext = studio.audioContext;
+                page.audioDestination = studio.previewOutput();
+            } else {
+                page.audioContext = tarnwickSite.makeAudioContext();
+            }
         } catch (e) {
             fail('audio', 'This browser cannot play sound here (' + e.message + ').', OpenElsewhere, 'copy');
             return;
         }
         tarnwick.audio.rate = page.audioContext.sampleRate;
         page.audioContext.onstatechange = updateAudio;
-        page.workletReady = page.audioContext.audioWorklet.addModule('worklet.js');
+        page.workletReady = studio !== null ? studio.workletReady
+            : page.audioContext.audioWorklet.addModule('worklet.js');
         // (Closing the context at an early end also ends a load still running: that is no failure.)
         page.workletReady.catch(e => {
             if (tarnwick.exitCode === null) {
@@ -428,7 +393,7 @@
         element('stage').hidden = true;
         element('controls').hidden = true;
         element('turn-hint').hidden = true;
-        if (page.audioContext !== null) {
+        if (page.audioContext !== null && studio === null) {
             page.audioContext.close().then(updateAudio);
         }
         if (tarnwick.error !== null) {
@@ -437,29 +402,6 @@
         element('ending-text').textContent = code === 0 ? 'The greeting has ended.'
             : 'The greeting stopped' + (lastPrinted !== '' ? ': ' + lastPrinted : '.');
         show('ending');
-    }
-
-    // Which build this page runs: with threads where the page is cross-origin isolated. A host without the
-    // isolation headers gets them from the page's own service worker (installed once, then the page reloads
-    // through it); where that cannot work, the build without threads runs.
-    async function chooseBuild() {
-        if (window.crossOriginIsolated) {
-            sessionStorage.removeItem('tarnwick-isolating');
-            return query.get('build') === 'single' ? 'single' : 'threads';
-        }
-        if ('serviceWorker' in navigator && !sessionStorage.getItem('tarnwick-isolating') &&
-                query.get('build') !== 'single') {
-            try {
-                await navigator.serviceWorker.register('sw.js');
-                await navigator.serviceWorker.ready;
-                sessionStorage.setItem('tarnwick-isolating', '1');
-                location.reload();
-                return null;
-            } catch (e) {
-                console.warn('tarnwick: no service worker: ' + e);
-            }
-        }
-        return 'single';
     }
 
     function offerOpening() {
@@ -481,6 +423,14 @@
         element('again').onclick = () => location.reload();
         element('retry').onclick = () => location.reload();
         element('copy-link').onclick = copyLink;
+        // The studio's link on the opening screen goes to the studio, never opens the greeting.
+        for (const event of ['click', 'keydown', 'pointerdown']) {
+            element('make-own').addEventListener(event, e => e.stopPropagation());
+        }
+        if (studio !== null) {
+            element('make-own').hidden = true;
+            element('make-own-end').hidden = true;
+        }
         element('stage').addEventListener('pointerdown', showControls);
         element('control-switch').onclick = pressFromControl(0x70);
         element('control-end').onclick = pressFromControl(0x1B);
@@ -489,7 +439,8 @@
                  'Open it from its web address. (To try a copy of the site, serve its folder with web/serve.sh.)');
             return;
         }
-        const build = await chooseBuild();
+        // The preview runs the studio's build (the studio and its iframe are isolated alike).
+        const build = studio !== null ? studio.build : await tarnwickSite.chooseBuild();
         if (build === null) {
             return;
         }
@@ -506,18 +457,14 @@
         }
         let files;
         try {
-            const response = await fetch('data.pack');
-            if (!response.ok) {
-                throw new Error('HTTP ' + response.status);
-            }
-            files = unpackData(await response.arrayBuffer());
+            files = await tarnwickSite.loadDataPack();
         } catch (e) {
             fail('data', "The greeting's pictures and song could not be downloaded (" + e.message + ').',
                  'Check the connection, then try again.', 'retry');
             return;
         }
         offerOpening();
-        loadProgram(files, build === 'threads' ? 'tarnwick.js' : 'tarnwick-single.js');
+        loadProgram(files, build);
     }
 
     start();

@@ -12,7 +12,6 @@
 // With web/video.js: the frame says {type: 'tarnwick-record-ready'} to its parent once loaded; the parent sends
 // {type: 'tarnwick-record', greeting, song, seconds} with a MessagePort, and gets on it {progress: [picture,
 // pictures]} now and then, then {done: {blob, fileName, soundCodec, timing}} or {error: {kind, detail}}.
-import {loadDataPack, writeDataFiles} from './data_pack.js';
 
 // The intro's picture and the recording's rate: --record's defaults.
 const Width = 800;
@@ -45,32 +44,25 @@ class RecordError extends Error {
     }
 }
 
-// Loads the program build the greeting's page would load, with the intro's data in its files.
+// Loads the program build the greeting's page would load (the frame shares its parent's isolation), with the
+// intro's data in its files.
 async function loadProgram() {
+    const site = window.tarnwickSite;
     let files;
     try {
-        files = await loadDataPack();
+        files = await site.loadDataPack();
     } catch (e) {
         throw new RecordError('download', "the greeting's pictures and song: " + e.message);
     }
-    const script = window.crossOriginIsolated ? 'tarnwick.js' : 'tarnwick-single.js';
     return new Promise((resolve, reject) => {
-        window.Module = {
+        site.loadProgram(window.crossOriginIsolated ? 'threads' : 'single', {
             noInitialRun: true,
             print: line => console.log(line),
             printErr: line => console.warn(line),
-            // The build without threads has its own program file beside the other.
-            locateFile(path, prefix) {
-                return prefix + (script === 'tarnwick.js' ? path : path.replace(/^tarnwick\./, 'tarnwick-single.'));
-            },
-            preRun: [() => writeDataFiles(window.Module.FS, files)],
+            preRun: [() => site.writeFiles(window.Module.FS, files)],
             onRuntimeInitialized: () => resolve(window.Module),
             onAbort: what => reject(stopped(what))
-        };
-        const tag = document.createElement('script');
-        tag.src = script;
-        tag.onerror = () => reject(new RecordError('download', 'the program'));
-        document.body.appendChild(tag);
+        }, () => reject(new RecordError('download', 'the program')));
     });
 }
 
@@ -115,7 +107,8 @@ async function soundCodec(muxer) {
 async function record(request, report) {
     const began = performance.now();
     const muxer = await loadMuxer();
-    const {AudioSample, AudioSampleSource, BufferTarget, Mp4OutputFormat, Output, VideoSample, VideoSampleSource} = muxer;
+    const {AudioSample, AudioSampleSource, BufferTarget, Mp4OutputFormat, Output, VideoSample,
+           VideoSampleSource} = muxer;
     const program = await loadProgram();
     const greeting = request.greeting instanceof Uint8Array ? request.greeting : null;
     const song = request.song instanceof Uint8Array ? request.song : null;
@@ -153,7 +146,8 @@ async function record(request, report) {
     const sendSound = async () => {
         if (chunkFrames > 0) {
             const sample = new AudioSample({data: chunk.slice(0, 2 * chunkFrames), format: 's16',
-                                            numberOfChannels: 2, sampleRate: SoundRate, timestamp: soundAt / SoundRate});
+                                            numberOfChannels: 2, sampleRate: SoundRate,
+                                            timestamp: soundAt / SoundRate});
             soundAt += chunkFrames;
             chunkFrames = 0;
             try {

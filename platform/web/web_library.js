@@ -1,8 +1,8 @@
 // The browser side of the web platform (an emscripten JS library): the canvas window, fullscreen, keys,
 // HTML message boxes, the audio worklet's node and the hidden canvas a video's pictures are drawn on. The page
 // (web/index.html, web/page.js) provides the stage the canvas goes on, the dialog, the status object
-// `tarnwick` and the audio context made on the user's click (`tarnwickPage`); the video's page
-// (web/record.html) only the document the hidden canvas goes into.
+// `tarnwick` and the audio context made on the user's click, with the output to play into (`tarnwickPage`);
+// the video's page (web/record.html) only the document the hidden canvas goes into.
 
 var LibraryTarnwickWeb = {
     $TwWeb: {
@@ -366,7 +366,9 @@ var LibraryTarnwickWeb = {
             }
             page.audioMessage(data);
         };
-        TwWeb.node.connect(page.audioContext.destination);
+        // The page may give an output of its own (the studio's preview: one it can silence whatever this page
+        // does); else the context's speaker.
+        TwWeb.node.connect(page.audioDestination || page.audioContext.destination);
         page.audioStarted(shared, TwWeb.sharedMemory);
         return 1;
     },

@@ -61,6 +61,22 @@ TEST_F(CommandLineTest, WithoutOptionsTheIntroRunsAsEver)
     EXPECT_TRUE(fakePlatform.boxes.empty());
 }
 
+TEST_F(CommandLineTest, WindowStartsInAWindowAndF1StillGoesFullscreen)
+{
+    FakeQueueIdle(2);
+    FakeQueueMessage(PLAT_WM_KEYDOWN, PLAT_VK_F1);
+    FakeQueueIdle(2);
+    FakeQueueMessage(PLAT_WM_KEYDOWN, PLAT_VK_ESCAPE);
+    FakeQueueIdle(1);
+    EXPECT_EQ(Entry({"--window"}), 0);
+    // 800 x 600 inside, with the frame and caption a window adds.
+    EXPECT_TRUE(FakeCalled("CreateWindow Tarnwick Rare 0,0 808x628 windowed"));
+    EXPECT_FALSE(FakeCalled("CreateWindow Tarnwick Rare 0,0 800x600 fullscreen"));
+    EXPECT_TRUE(FakeCalled("CreateWindow Tarnwick Rare 0,0 640x480 fullscreen"));
+    // A recording has no window to start in.
+    EXPECT_EQ(Entry({"--window", "--record", "x.mp4"}), 2);
+}
+
 TEST_F(CommandLineTest, AGreetingOfOnesOwnReachesTheScroller)
 {
     const std::string path = testing::TempDir() + "tarnwick_command_line_greeting.txt";

@@ -1,8 +1,8 @@
 """A small client of the DevTools protocol for headless Chromium: starts the browser, opens pages, evaluates
-expressions, presses keys, clicks and taps, emulates a phone's screen and touch, slows the processor down,
-freezes a page, takes screenshots, and collects each page's console errors and uncaught exceptions; for the
-browser as a whole, lets downloads into a folder and follows them, and lists its targets (pages, frames,
-workers).
+expressions, presses keys, clicks and taps, types, scrolls by touch, picks and drops files, emulates a
+phone's screen and touch, slows the processor down, freezes a page, takes screenshots, and collects each
+page's console errors and uncaught exceptions; for the browser as a whole, lets downloads into a folder and
+follows them, and lists its targets (pages, frames, workers).
 
 Debian's python3-websocket carries the protocol's messages (run with Debian's /usr/bin/python3)."""
 import base64
@@ -39,6 +39,7 @@ class Page:
         self.next_id = 0
         self.console_errors = []   # console.error calls and uncaught exceptions, as text
         self.downloads = {}        # the browser's connection: {guid: {'name', 'state'}} of the downloads begun
+        self.file_choosers = []    # the file pickers the page opened (backendNodeId of their inputs)
         if page:
             self.send('Runtime.enable')
             self.send('Page.enable')
@@ -59,6 +60,8 @@ class Page:
             self.downloads[params['guid']] = {'name': params.get('suggestedFilename'), 'state': 'begun'}
         elif method == 'Browser.downloadProgress' and params.get('guid') in self.downloads:
             self.downloads[params['guid']]['state'] = params.get('state')
+        elif method == 'Page.fileChooserOpened':
+            self.file_choosers.append(params.get('backendNodeId'))
         elif method == 'Runtime.exceptionThrown':
             details = params.get('exceptionDetails', {})
             self.console_errors.append(details.get('exception', {}).get('description') or
@@ -144,6 +147,45 @@ class Page:
         point = [{'x': x, 'y': y, 'radiusX': 4, 'radiusY': 4, 'force': 1}]
         self.send('Input.dispatchTouchEvent', {'type': 'touchStart', 'touchPoints': point})
         self.send('Input.dispatchTouchEvent', {'type': 'touchEnd', 'touchPoints': []})
+
+    def type_text(self, text):
+        """Text typed into the focused field as a keyboard's input method gives it (no key events)."""
+        self.send('Input.insertText', {'text': text})
+
+    def scroll_by_touch(self, x, y, distance, steps=10):
+        """A finger's swipe from (x, y) that scrolls the page by about `distance` CSS pixels (positive: down):
+        touch start, moves, end."""
+        for step in range(steps + 1):
+            point = [{'x': x, 'y': y - distance * step / steps, 'radiusX': 4, 'radiusY': 4, 'force': 1}]
+            self.send('Input.dispatchTouchEvent', {'type': 'touchStart' if step == 0 else 'touchMove',
+                                                   'touchPoints': point})
+        self.send('Input.dispatchTouchEvent', {'type': 'touchEnd', 'touchPoints': []})
+
+    def intercept_file_pickers(self):
+        """From now on a file picker the page opens is not shown but reported (file_choosers)."""
+        self.send('Page.setInterceptFileChooserDialog', {'enabled': True})
+
+    def choose_files(self, paths, timeout=10):
+        """Answers the file picker the page opened last (after intercept_file_pickers) with these files;
+        False when none opened in time."""
+        deadline = time.monotonic() + timeout
+        while not self.file_choosers and time.monotonic() < deadline:
+            self.pump(0.1)
+        if not self.file_choosers:
+            return False
+        self.send('DOM.setFileInputFiles', {'files': list(paths), 'backendNodeId': self.file_choosers.pop()})
+        return True
+
+    def set_files(self, expression, paths):
+        """Puts files into the file input the expression names, as a picker would (its change event fires)."""
+        found = self.send('Runtime.evaluate', {'expression': expression})
+        self.send('DOM.setFileInputFiles', {'files': list(paths), 'objectId': found['result']['objectId']})
+
+    def drop_files(self, x, y, paths):
+        """Files dragged from the desktop and dropped at (x, y)."""
+        data = {'items': [], 'files': list(paths), 'dragOperationsMask': 1}
+        for kind in ('dragEnter', 'dragOver', 'drop'):
+            self.send('Input.dispatchDragEvent', {'type': kind, 'x': x, 'y': y, 'data': data})
 
     def throttle_cpu(self, rate):
         """The page's processor `rate` times slower (1: as it is)."""

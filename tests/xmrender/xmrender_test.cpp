@@ -145,9 +145,12 @@ TEST_F(XmRender, InfoDescribesTheSong)
     XmModule module = ShortSong();
     module.restartPosition = 1;
     module.defaultBpm = 140;
+    module.name = "Frost \x01tune  ";
     std::string song = Save(module);
     std::string out;
     ASSERT_EQ(Run("'" + song + "' --info", &out), 0);
+    // The header's name as a terminal may show it: a control byte as '?', the padding dropped.
+    EXPECT_NE(out.find("Title:           Frost ?tune\n"), std::string::npos) << out;
     EXPECT_NE(out.find("Channels:        2\n"), std::string::npos) << out;
     EXPECT_NE(out.find("Orders:          2 (restart at 1)\n"), std::string::npos) << out;
     EXPECT_NE(out.find("Patterns:        2\n"), std::string::npos) << out;
@@ -187,10 +190,25 @@ TEST_F(XmRender, UsageAndLoadFailures)
     EXPECT_EQ(Run("'" + song + "' '" + PathOf("x.wav") + "' --rate 10"), 2);  // rate out of range
     EXPECT_EQ(Run("'" + song + "' '" + PathOf("x.wav") + "' --seconds -1"), 2);
     EXPECT_EQ(Run("'" + song + "' '" + PathOf("x.wav") + "' --bogus"), 2);
+    // Each refusal says why, in xmplay's words.
+    auto said = [this] {
+        std::ifstream in(PathOf("stderr.txt"));
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    };
     EXPECT_EQ(Run("'" + PathOf("missing.xm") + "' '" + PathOf("x.wav") + "'"), 1);
+    EXPECT_EQ(said(), "xmrender: cannot load " + PathOf("missing.xm") + ": no such file\n");
     std::ofstream(PathOf("junk.xm")) << "this is not a module";
     EXPECT_EQ(Run("'" + PathOf("junk.xm") + "' '" + PathOf("x.wav") + "'"), 1);
+    EXPECT_EQ(said(), "xmrender: cannot load " + PathOf("junk.xm") + ": not an XM module\n");
+    // The signature, then nothing the loader can take (a header size of 0).
+    std::ofstream(PathOf("damaged.xm")) << "Extended Module: " << std::string(400, '\0');
+    EXPECT_EQ(Run("'" + PathOf("damaged.xm") + "' --info"), 1);
+    EXPECT_NE(said().find(": a damaged or unsupported XM module\n"), std::string::npos) << said();
     EXPECT_FALSE(fs::exists(PathOf("x.wav")));
+    // A song from standard input is read once and still loads.
+    std::string out;
+    EXPECT_EQ(Run("/dev/stdin --info < '" + song + "'", &out), 0);
+    EXPECT_NE(out.find("Channels:        2\n"), std::string::npos) << out;
     EXPECT_EQ(Run("'" + song + "' '" + PathOf("no/such/dir/x.wav") + "'"), 1);
 }
 

@@ -15,12 +15,6 @@
 
 namespace {
 
-// The XM header as far as the title: the signature, then 20 bytes of name padded with spaces or zeros.
-constexpr char XmSignature[] = "Extended Module: ";
-constexpr size_t XmSignatureBytes = 17;
-constexpr size_t XmTitleOffset = 17;
-constexpr size_t XmTitleBytes = 20;
-
 // Cells of one track's level meter, and columns of a meter with its track number and gap ("01 ######## ").
 constexpr int MeterCells = 8;
 constexpr int MeterColumns = 3 + MeterCells + 1;
@@ -134,21 +128,9 @@ ModuleHeader ReadModuleFile(const std::string& path, std::vector<uint8_t>* bytes
 ModuleHeader ReadModuleHeader(const uint8_t* bytes, size_t count)
 {
     ModuleHeader header;
-    if (bytes == nullptr || count < XmSignatureBytes || std::memcmp(bytes, XmSignature, XmSignatureBytes) != 0) {
-        header.state = ModuleFileState::NotXm;
-        return header;
-    }
-    header.state = ModuleFileState::Ok;
     // A short file keeps what title it has; the loader decides whether the rest is a module.
-    size_t end = count < XmTitleOffset + XmTitleBytes ? count : XmTitleOffset + XmTitleBytes;
-    std::string title;
-    for (size_t i = XmTitleOffset; i < end && bytes[i] != 0; i++) {
-        // The title is a fixed field of single bytes in an old code page: anything beyond ASCII has no
-        // meaning we could show.
-        title += bytes[i] >= 0x20 && bytes[i] < 0x7F ? static_cast<char>(bytes[i]) : '?';
-    }
-    size_t last = title.find_last_not_of(' ');
-    header.title = last == std::string::npos ? "" : title.substr(0, last + 1);
+    header.state = ModHasXmSignature(bytes, count) ? ModuleFileState::Ok : ModuleFileState::NotXm;
+    header.title = ModTitle(bytes, count);
     return header;
 }
 
@@ -156,19 +138,19 @@ std::string RefusalReason(ModuleFileState state, bool loaderRefused)
 {
     switch (state) {
     case ModuleFileState::Missing:
-        return "no such file";
+        return MemFileReadFailure(WholeFileResult::Missing);
     case ModuleFileState::Unreadable:
-        return "the file cannot be read";
+        return MemFileReadFailure(WholeFileResult::Unreadable);
     case ModuleFileState::NotXm:
-        return "not an XM module";
+        return ModNotXmReason;
     case ModuleFileState::TooLarge:
-        return "larger than the loader takes (" + std::to_string(MemFileMaxBytes) + " bytes)";
+        return MemFileReadFailure(WholeFileResult::TooLarge);
     case ModuleFileState::NoMemory:
-        return "not enough memory to read it";
+        return MemFileReadFailure(WholeFileResult::NoMemory);
     case ModuleFileState::Ok:
         break;
     }
-    return loaderRefused ? "a damaged or unsupported XM module" : "";
+    return loaderRefused ? ModRefusedReason : "";
 }
 
 std::string TerminalSafe(const std::string& text)

@@ -18,6 +18,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -170,13 +171,14 @@ bool CloseOutput(Output* output, const std::string& path)
     return ok;
 }
 
-void PrintInfo(const Song* song, const std::string& path)
+void PrintInfo(const Song* song, const std::string& path, const std::string& title)
 {
     int32_t samples = 0;
     for (int32_t k = 0; k < song->instrumentCount; k++) {
         samples += song->instruments[k].sampleCount;
     }
     std::printf("Song:            %s\n", path.c_str());
+    std::printf("Title:           %s\n", title.c_str());
     std::printf("Channels:        %d\n", song->channelCount);
     std::printf("Orders:          %d (restart at %d)\n", song->orderCount, song->restartPosition);
     std::printf("Patterns:        %d\n", song->patternSlotCount);
@@ -211,14 +213,29 @@ int Render(const Options& options)
 {
     PlatMessageBox = PlatMessageBoxToStderr;
     ModSetFileCallbacks(MemFileOpen, MemFileClose, MemFileRead, MemFileSeek, MemFileTell);
-    Song* song = ModLoadSong(options.songPath.c_str(), nullptr);
+    // Read once, whole (a pipe can be read only once), so that a refusal can say why and --info can name
+    // the title; the loader then takes the kept bytes.
+    const char* path = options.songPath.c_str();
+    WholeFile whole = MemFileReadWhole(path, MemFileMaxBytes);
+    std::string reason = MemFileReadFailure(whole.result);
+    std::string title = ModTitle(whole.data, static_cast<size_t>(whole.length));
+    Song* song = nullptr;
+    if (whole.result == WholeFileResult::Read) {
+        if (MemFileKeepBytes(path, whole.data, whole.length)) {
+            song = ModLoadSong(path, nullptr);
+            reason = song == nullptr ? ModRefusalReason(whole.data, static_cast<size_t>(whole.length)) : "";
+        } else {
+            reason = MemFileReadFailure(WholeFileResult::NoMemory);
+        }
+        MemFileForget();
+    }
+    std::free(whole.data);
     if (song == nullptr) {
-        std::fprintf(stderr, "xmrender: cannot load %s: missing, unreadable or not an XM module\n",
-                     options.songPath.c_str());
+        std::fprintf(stderr, "xmrender: cannot load %s: %s\n", path, reason.c_str());
         return ExitFailed;
     }
     if (options.info) {
-        PrintInfo(song, options.songPath);
+        PrintInfo(song, options.songPath, title);
     }
 
     Output output;
