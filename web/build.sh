@@ -33,14 +33,17 @@ cp build-web-single/shell/tarnwick.wasm "$site/tarnwick-single.wasm"
 cp web/index.html web/page.js web/site.js web/make.html web/make.js web/make.css web/worklet.js web/sw.js "$site/"
 cp web/video.js web/record.html web/record.js "$site/"
 # From npm as the packages ship them, minified, bundled into the site (it loads nothing from elsewhere); named
-# .js, which every host serves as JavaScript (not every one knows .mjs). No package may run an install script.
-# npm is Node's own where Node came with it, else Debian's.
-if ! npm ls --depth=0 qrcode-generator mediabunny @mediabunny/mp3-encoder >/dev/null 2>&1; then
+# .js, which every host serves as JavaScript (not every one knows .mjs); installed again when the lock file is
+# newer than what npm installed. No package may run an install script. npm is Node's own where Node came with
+# it, else Debian's.
+npm_files=(node_modules/qrcode-generator/dist/qrcode.js node_modules/mediabunny/dist/bundles/mediabunny.min.mjs
+           node_modules/@mediabunny/mp3-encoder/dist/bundles/mediabunny-mp3-encoder.min.mjs)
+if ! ls "${npm_files[@]}" >/dev/null 2>&1 || [ package-lock.json -nt node_modules/.package-lock.json ]; then
     command -v npm >/dev/null || bash scripts/install-packages.sh npm
     npm ci --ignore-scripts --no-audit --no-fund --prefer-offline --loglevel=error
 fi
-cp node_modules/qrcode-generator/dist/qrcode.js "$site/qrcode.js"
-cp node_modules/mediabunny/dist/bundles/mediabunny.min.mjs "$site/mediabunny.js"
-cp node_modules/@mediabunny/mp3-encoder/dist/bundles/mediabunny-mp3-encoder.min.mjs "$site/mediabunny-mp3-encoder.js"
+cp "${npm_files[0]}" "$site/qrcode.js"
+cp "${npm_files[1]}" "$site/mediabunny.js"
+cp "${npm_files[2]}" "$site/mediabunny-mp3-encoder.js"
 python3 web/pack_data.py data "$site/data.pack"
 echo "Site in $site: serve it with web/serve.sh"
