@@ -2,7 +2,8 @@
 # Builds the benchmarks, xmrender and the intro in Release (build-bench), measures every cost figure and
 # prints one table: figure, value, target, met or not.
 #
-#   bench/run.sh                 all figures (about five minutes, most of it one whole recording)
+#   bench/run.sh                 all figures (about ten minutes, most of it two whole recordings: --record
+#                                and the video the browser makes)
 #   REPS=9 bench/run.sh          more repetitions (medians are reported)
 #   STREAM_SECONDS=60 bench/run.sh   a longer look at the streaming thread
 #
@@ -231,6 +232,23 @@ if os.path.exists(web_path):
         web["studio_gz"] <= 300000)
     row("  the build without threads: main thread mixing (20 s of the song)",
         "%.2f %% of a core" % web["single_mixing_percent"], "<= 2 %", web["single_mixing_percent"] <= 2)
+    song_seconds = glim[0] + 1.0
+    row("Chromium, the whole greeting as a video (%.0f s, 800x600 60 fps, build with threads), wall" % song_seconds,
+        "%.2fx real time (%.0f s)" % (song_seconds / web["video_s"], web["video_s"]), ">= 1x",
+        song_seconds / web["video_s"] >= 1)
+    row("  the same, CPU time of all the browser's processes",
+        "%.0f s (%.2fx real time on 2 cores)" % (web["video_cpu_s"], 2 * song_seconds / web["video_cpu_s"]), "—", None)
+    row("  drawing and reading back the pictures (main thread, waiting on WebGL)",
+        "%.0f s (%.1f ms a picture)" % (web["video_draw_s"], 1000 * web["video_draw_s"] / (song_seconds * 60)),
+        "—", None)
+    row("  waiting for the H.264 encoder's queue; for the %s encoder" % web["video_sound"].upper(),
+        "%.0f s; %.1f s" % (web["video_picture_wait_s"], web["video_sound_wait_s"]), "—", None)
+    row("  loading the program and the muxer; finishing the file",
+        "%.1f s; %.1f s" % (web["video_load_s"], web["video_finish_s"]), "—", None)
+    row("  the MP4 file's size", "%.1f MB (%.0f kbit/s)" % (web["video_bytes"] / 1048576.0,
+                                                          web["video_bytes"] * 8 / song_seconds / 1000), "—", None)
+    row("  what making a video downloads, gzipped (and the MP3 encoder where no AAC)",
+        "%.0f KB (+ %.0f KB)" % (web["video_gz"] / 1000, web["mp3_gz"] / 1000), "—", None)
 else:
     row("Browser figures", "not measured (no build-web/site or no Chromium)", "", None)
 

@@ -12,10 +12,11 @@ RUN_PACKAGES=(build-essential cmake pkg-config libsdl2-dev libgl1-mesa-dev libgl
 TEST_PACKAGES=(xvfb xauth x11-utils x11-apps xdotool tmux python3 clang libclang-rt-14-dev desktop-file-utils)
 # To build the greeting for the browser (web/build.sh) and, with TEST_PACKAGES, to test it in headless
 # Chromium through the DevTools protocol and in Firefox ESR under Xvfb, with a PulseAudio null sink of the
-# test's own as its sound server and parec recording it (./test.sh; puppeteer-core, which drives Firefox,
-# comes from npm through package-lock.json).
+# test's own as its sound server and parec recording it, and FFmpeg's command-line tools reading the videos
+# the browser makes (./test.sh; puppeteer-core, which drives Firefox, and the video's muxer come from npm
+# through package-lock.json; web/build.sh installs Debian's npm where Node came without one).
 WEB_BUILD_PACKAGES=(cmake python3 emscripten)
-WEB_TEST_PACKAGES=(chromium python3-websocket firefox-esr pulseaudio pulseaudio-utils)
+WEB_TEST_PACKAGES=(chromium python3-websocket firefox-esr pulseaudio pulseaudio-utils ffmpeg)
 # To build the engine's tests for 32-bit x86 and run them (scripts/i386-tests.sh): the multilib compilers with
 # the 32-bit C and C++ runtimes, and GoogleTest's sources to build it for that target; qemu-i386 where the
 # kernel runs no 32-bit code.

@@ -13,10 +13,6 @@
 
 namespace {
 
-constexpr int MinWidth = 160;
-constexpr int MaxWidth = 3840;
-constexpr int MinHeight = 120;
-constexpr int MaxHeight = 2160;
 // Characters without a glyph named in the greeting's warning; the rest are counted.
 constexpr size_t MaxBlanksListed = 20;
 
@@ -29,50 +25,15 @@ std::string ParseSize(const std::string& text, int32_t* width, int32_t* height)
     if (std::sscanf(text.c_str(), "%dx%d%c", &w, &h, &tail) != 2) {
         return "the size is WIDTHxHEIGHT, e.g. 800x600";
     }
-    if (w < MinWidth || w > MaxWidth || h < MinHeight || h > MaxHeight || w % 2 != 0 || h % 2 != 0) {
-        return "both sides even, " + std::to_string(MinWidth) + " to " + std::to_string(MaxWidth) + " wide and " +
-               std::to_string(MinHeight) + " to " + std::to_string(MaxHeight) + " high";
+    std::string problem = RecordSizeProblem(w, h);
+    if (!problem.empty()) {
+        return problem;
     }
     if (width != nullptr) {
         *width = w;
         *height = h;
     }
     return "";
-}
-
-// Reads and converts a greeting file into the scroller; false after reporting why it cannot be used.
-bool TakeGreeting(const std::string& path)
-{
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        ReportError("cannot read the greeting " + path + ": " + std::strerror(errno));
-        return false;
-    }
-    // One byte past the limit is enough to tell a file that is too large.
-    std::vector<unsigned char> bytes(MaxGreetingBytes + 1);
-    size_t size = std::fread(bytes.data(), 1, bytes.size(), file);
-    bool readError = std::ferror(file) != 0;
-    int readErrno = errno;
-    std::fclose(file);
-    if (readError) {
-        ReportError("cannot read the greeting " + path + ": " + std::strerror(readErrno));
-        return false;
-    }
-    GreetingConversion converted = ConvertGreeting(bytes.data(), size);
-    std::string error = GreetingErrorText(converted, path);
-    if (!error.empty()) {
-        ReportError(error);
-        return false;
-    }
-    std::string warning = GreetingWarningText(converted, path);
-    if (!warning.empty()) {
-        std::fprintf(stderr, "tarnwick: warning: %s\n", warning.c_str());
-        if (PlatStandardErrorHidden()) {
-            PlatMessageBox(nullptr, warning.c_str(), "Tarnwick Rare", PLAT_MB_OK | PLAT_MB_ICONINFORMATION);
-        }
-    }
-    SetGreetingText(converted.text);
-    return true;
 }
 
 } // namespace
@@ -139,6 +100,20 @@ std::string GreetingWarningText(const GreetingConversion& converted, const std::
            " has characters without a glyph, shown as blanks: " + list;
 }
 
+std::string RecordSizeProblem(int32_t width, int32_t height)
+{
+    constexpr int MinWidth = 160;
+    constexpr int MaxWidth = 3840;
+    constexpr int MinHeight = 120;
+    constexpr int MaxHeight = 2160;
+    if (width < MinWidth || width > MaxWidth || height < MinHeight || height > MaxHeight || width % 2 != 0 ||
+        height % 2 != 0) {
+        return "both sides even, " + std::to_string(MinWidth) + " to " + std::to_string(MaxWidth) + " wide and " +
+               std::to_string(MinHeight) + " to " + std::to_string(MaxHeight) + " high";
+    }
+    return "";
+}
+
 void ReportError(const std::string& text)
 {
     std::fprintf(stderr, "tarnwick: %s\n", text.c_str());
@@ -146,6 +121,46 @@ void ReportError(const std::string& text)
     if (PlatStandardErrorHidden()) {
         PlatMessageBox(nullptr, text.c_str(), "ERROR", PLAT_MB_OK | PLAT_MB_ICONEXCLAMATION);
     }
+}
+
+bool TakeGreeting(const std::string& path, std::string* error)
+{
+    // Said to the caller where it asks, else on standard error (and in a box where that is not seen).
+    auto fail = [error](const std::string& text) {
+        if (error != nullptr) {
+            *error = text;
+        } else {
+            ReportError(text);
+        }
+        return false;
+    };
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        return fail("cannot read the greeting " + path + ": " + std::strerror(errno));
+    }
+    // One byte past the limit is enough to tell a file that is too large.
+    std::vector<unsigned char> bytes(MaxGreetingBytes + 1);
+    size_t size = std::fread(bytes.data(), 1, bytes.size(), file);
+    bool readError = std::ferror(file) != 0;
+    int readErrno = errno;
+    std::fclose(file);
+    if (readError) {
+        return fail("cannot read the greeting " + path + ": " + std::strerror(readErrno));
+    }
+    GreetingConversion converted = ConvertGreeting(bytes.data(), size);
+    std::string problem = GreetingErrorText(converted, path);
+    if (!problem.empty()) {
+        return fail(problem);
+    }
+    std::string warning = GreetingWarningText(converted, path);
+    if (!warning.empty()) {
+        std::fprintf(stderr, "tarnwick: warning: %s\n", warning.c_str());
+        if (PlatStandardErrorHidden()) {
+            PlatMessageBox(nullptr, warning.c_str(), "Tarnwick Rare", PLAT_MB_OK | PLAT_MB_ICONINFORMATION);
+        }
+    }
+    SetGreetingText(converted.text);
+    return true;
 }
 
 int IntroEntry(int argc, char** argv)
@@ -165,7 +180,7 @@ int IntroEntry(int argc, char** argv)
                                                                         "(.mp4: H.264 + AAC, .webm: VP9 + Opus) "
                                                                         "instead of showing it");
     app.add_option("--fps", record.fps, "pictures per second of the video, one animation step each (default 60)")
-        ->check(CLI::Range(1, 120))
+        ->check(CLI::Range(1, MaxRecordFps))
         ->needs(recordOption);
     app.add_option("--size", sizeText, "picture size of the video, WIDTHxHEIGHT (default 800x600)")
         ->check(CLI::Validator([](std::string& text) { return ParseSize(text, nullptr, nullptr); }, "WxH"))
@@ -192,7 +207,7 @@ int IntroEntry(int argc, char** argv)
     if (!sizeText.empty()) {
         ParseSize(sizeText, &record.width, &record.height);
     }
-    if (!greetingPath.empty() && !TakeGreeting(greetingPath)) {
+    if (!greetingPath.empty() && !TakeGreeting(greetingPath, nullptr)) {
         return ExitFailed;
     }
     std::string dataError;

@@ -524,11 +524,7 @@
     // The intro's song from the data pack the preview downloads too (the browser keeps it for both).
     async function readIntroSong() {
         try {
-            const response = await fetch('data.pack');
-            if (!response.ok) {
-                throw new Error('HTTP ' + response.status);
-            }
-            const files = tarnwickSite.unpackData(await response.arrayBuffer());
+            const files = await tarnwickSite.loadDataPack();
             const song = files.find(([path]) => path === 'data/glimrook.xm');
             if (song !== undefined) {
                 introSong = {bytes: song[1], description: describeSong(song[1])};

@@ -340,15 +340,7 @@
             printErr(line) {
                 console.warn(line);
             },
-            preRun: [() => {
-                for (const [path, bytes] of files) {
-                    const folder = path.substring(0, path.lastIndexOf('/'));
-                    if (folder !== '') {
-                        Module.FS.mkdirTree(folder);
-                    }
-                    Module.FS.writeFile(path, bytes);
-                }
-            }],
+            preRun: [() => tarnwickSite.writeFiles(Module.FS, files)],
             onRuntimeInitialized() {
                 tarnwick.timing.openingMs = performance.now();
                 if (studio !== null) {
@@ -465,11 +457,7 @@
         }
         let files;
         try {
-            const response = await fetch('data.pack');
-            if (!response.ok) {
-                throw new Error('HTTP ' + response.status);
-            }
-            files = tarnwickSite.unpackData(await response.arrayBuffer());
+            files = await tarnwickSite.loadDataPack();
         } catch (e) {
             fail('data', "The greeting's pictures and song could not be downloaded (" + e.message + ').',
                  'Check the connection, then try again.', 'retry');

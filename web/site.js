@@ -37,11 +37,18 @@ window.tarnwickSite = (function() {
     }
 
     // The data pack (web/pack_data.py): a 32-bit little-endian length, a JSON list of [path, size], then the
-    // files' bytes one after the other.
+    // files' bytes one after the other. The files: [[path, bytes]] in its order; throws on a pack that does not
+    // hold what its index says.
     function unpackData(buffer) {
         const view = new DataView(buffer);
+        if (buffer.byteLength < 4 || 4 + view.getUint32(0, true) > buffer.byteLength) {
+            throw new Error('the data pack is damaged');
+        }
         const indexLength = view.getUint32(0, true);
         const index = JSON.parse(new TextDecoder().decode(new Uint8Array(buffer, 4, indexLength)));
+        if (!Array.isArray(index)) {
+            throw new Error('the data pack is damaged');
+        }
         let offset = 4 + indexLength;
         const files = [];
         for (const [path, size] of index) {
@@ -52,6 +59,27 @@ window.tarnwickSite = (function() {
             offset += size;
         }
         return files;
+    }
+
+    // Downloads the site's data pack and unpacks it; throws with what went wrong ("HTTP 404", "the data pack
+    // is damaged", the network's own words).
+    async function loadDataPack() {
+        const response = await fetch('data.pack');
+        if (!response.ok) {
+            throw new Error('HTTP ' + response.status);
+        }
+        return unpackData(await response.arrayBuffer());
+    }
+
+    // Writes unpacked files into the program's file system (Module.FS), making their folders.
+    function writeFiles(fs, files) {
+        for (const [path, bytes] of files) {
+            const folder = path.substring(0, path.lastIndexOf('/'));
+            if (folder !== '') {
+                fs.mkdirTree(folder);
+            }
+            fs.writeFile(path, bytes);
+        }
     }
 
     // Loads a build of the program into this page: `options` become window.Module (its hooks, noInitialRun,
@@ -121,5 +149,5 @@ window.tarnwickSite = (function() {
         }
     }
 
-    return {OutputRate, chooseBuild, unpackData, loadProgram, makeAudioContext, copyLink};
+    return {OutputRate, chooseBuild, loadDataPack, writeFiles, loadProgram, makeAudioContext, copyLink};
 })();

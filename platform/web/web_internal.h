@@ -5,6 +5,8 @@
 
 #include "platform/common/common_internal.h"
 
+#include <emscripten/html5.h>
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -44,6 +46,10 @@ void tw_web_audio_written(uint32_t offset, uint32_t bytes, double freshStart, do
 // when the device reports progress while no frame comes. `milliseconds` is the time one poll took.
 void tw_web_polling(int on);
 void tw_web_polled(double milliseconds);
+// Puts a canvas of the size given, never shown, on the page for drawing without a window (it replaces an
+// earlier one); 1 when it is there. Removes it again.
+int tw_web_create_offscreen_canvas(int width, int height);
+void tw_web_remove_offscreen_canvas();
 }
 
 // Words shared with the audio worklet, which reads and writes them with Atomics at their byte offsets (they
@@ -63,6 +69,10 @@ static_assert(alignof(WebAudioShared) == 8, "the 64-bit words are read with Atom
 static_assert(offsetof(WebAudioShared, freshEnd) == 16 && offsetof(WebAudioShared, stop) == 24 &&
                   offsetof(WebAudioShared, paused) == 36,
               "the worklet and the page read the words at these offsets");
+
+// A WebGL 1 context on the canvas the selector names, with what the scene draws with (a depth buffer, no
+// alpha, no multisampling); 0 when the browser gives none.
+EMSCRIPTEN_WEBGL_CONTEXT_HANDLE WebCreateGlContext(const char* canvas);
 
 // The canvas window while it is open, else nullptr.
 PlatWindow WebOpenWindow();

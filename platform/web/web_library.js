@@ -1,7 +1,8 @@
 // The browser side of the web platform (an emscripten JS library): the canvas window, fullscreen, keys,
-// HTML message boxes and the audio worklet's node. The page (web/index.html, web/page.js) provides the
-// stage the canvas goes on, the dialog, the status object `tarnwick` and the audio context made on the
-// user's click, with the output to play into (`tarnwickPage`).
+// HTML message boxes, the audio worklet's node and the hidden canvas a video's pictures are drawn on. The page
+// (web/index.html, web/page.js) provides the stage the canvas goes on, the dialog, the status object
+// `tarnwick` and the audio context made on the user's click, with the output to play into (`tarnwickPage`);
+// the video's page (web/record.html) only the document the hidden canvas goes into.
 
 var LibraryTarnwickWeb = {
     $TwWeb: {
@@ -88,6 +89,24 @@ var LibraryTarnwickWeb = {
             canvas.style.height = canvas.height * scale + 'px';
             if (window.tarnwickPage) {
                 window.tarnwickPage.sceneLaidOut();
+            }
+        },
+
+        // A new canvas of the size given under `parent`, in place of any earlier one with that id.
+        putCanvas: function(parent, id, width, height) {
+            TwWeb.removeCanvas(id);
+            var canvas = document.createElement('canvas');
+            canvas.id = id;
+            canvas.width = width;
+            canvas.height = height;
+            parent.appendChild(canvas);
+            return canvas;
+        },
+
+        removeCanvas: function(id) {
+            var canvas = document.getElementById(id);
+            if (canvas) {
+                canvas.remove();
             }
         },
 
@@ -212,17 +231,9 @@ var LibraryTarnwickWeb = {
         if (!stage) {
             return 0;
         }
-        var old = document.getElementById('canvas');
-        if (old) {
-            old.remove();
-        }
         // A new canvas for every window, so every window gets a new WebGL context as it gets a new GL one.
-        var canvas = document.createElement('canvas');
-        canvas.id = 'canvas';
-        canvas.width = width;
-        canvas.height = height;
+        var canvas = TwWeb.putCanvas(stage, 'canvas', width, height);
         canvas.className = fullscreen ? 'fullscreen' : 'windowed';
-        stage.appendChild(canvas);
         stage.hidden = false;
         document.title = UTF8ToString(title);
         TwWeb.fullscreenCanvas = fullscreen !== 0;
@@ -235,11 +246,23 @@ var LibraryTarnwickWeb = {
 
     tw_web_remove_canvas__deps: ['$TwWeb'],
     tw_web_remove_canvas: function() {
-        var canvas = document.getElementById('canvas');
-        if (canvas) {
-            canvas.remove();
-        }
+        TwWeb.removeCanvas('canvas');
         TwWeb.fullscreenCanvas = false;
+    },
+
+    tw_web_create_offscreen_canvas__deps: ['$TwWeb'],
+    tw_web_create_offscreen_canvas: function(width, height) {
+        if (typeof document === 'undefined' || !document.body) {
+            return 0;
+        }
+        // On the page (WebGL is asked for by the canvas's selector) but never shown or laid out.
+        TwWeb.putCanvas(document.body, 'tarnwick-offscreen', width, height).hidden = true;
+        return 1;
+    },
+
+    tw_web_remove_offscreen_canvas__deps: ['$TwWeb'],
+    tw_web_remove_offscreen_canvas: function() {
+        TwWeb.removeCanvas('tarnwick-offscreen');
     },
 
     tw_web_next_frame__sig: 'v',

@@ -98,11 +98,8 @@ bool PlatSetPixelFormat(PlatDeviceContext dc, int format, const PlatPixelFormat&
     return dc != nullptr && format == 1;
 }
 
-PlatGlContext PlatCreateGlContext(PlatDeviceContext dc)
+EMSCRIPTEN_WEBGL_CONTEXT_HANDLE WebCreateGlContext(const char* canvas)
 {
-    if (dc == nullptr) {
-        return nullptr;
-    }
     EmscriptenWebGLContextAttributes attributes;
     emscripten_webgl_init_context_attributes(&attributes);
     attributes.alpha = EM_FALSE;
@@ -112,8 +109,17 @@ PlatGlContext PlatCreateGlContext(PlatDeviceContext dc)
     attributes.preserveDrawingBuffer = EM_FALSE;
     attributes.majorVersion = 1;
     attributes.minorVersion = 0;
-    EMSCRIPTEN_WEBGL_CONTEXT_HANDLE context = emscripten_webgl_create_context("#canvas", &attributes);
-    if (context <= 0) {
+    EMSCRIPTEN_WEBGL_CONTEXT_HANDLE context = emscripten_webgl_create_context(canvas, &attributes);
+    return context > 0 ? context : 0;
+}
+
+PlatGlContext PlatCreateGlContext(PlatDeviceContext dc)
+{
+    if (dc == nullptr) {
+        return nullptr;
+    }
+    EMSCRIPTEN_WEBGL_CONTEXT_HANDLE context = WebCreateGlContext("#canvas");
+    if (context == 0) {
         return nullptr;
     }
     return reinterpret_cast<PlatGlContext>(static_cast<intptr_t>(context));

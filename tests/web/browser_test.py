@@ -14,11 +14,12 @@ the intro's question; #greeting= reaches the program's --greeting with its warni
 the headers the service worker isolates the page; a browser without WebGL or AudioWorklet, a missing data
 pack and a page opened from a file say what the reader can do.
 
-On a phone (phone_checks.py), for the sound (sound_checks.py) and in the studio page (studio_checks.py): see
-there.
+On a phone (phone_checks.py), for the sound (sound_checks.py), in the studio page (studio_checks.py) and for
+the greeting as a video made in the browser (video_checks.py): see there.
 
 Usage: browser_test.py SITE NATIVE_BUILD   (run under Xvfb: the native frame needs a display)
-SITE is build-web/site, NATIVE_BUILD the native build with xmrender, scene_frames_gl and make_tone_song.
+SITE is build-web/site, NATIVE_BUILD the native build with xmrender, scene_frames_gl, make_tone_song and the
+intro (whose --record the browser's video is held against).
 Prints one line per check and the figures measured; exit 0 when nothing failed (skips are reported with
 their reasons)."""
 import os
@@ -33,6 +34,7 @@ import cdp  # noqa: E402
 import phone_checks  # noqa: E402
 import sound_checks  # noqa: E402
 import studio_checks  # noqa: E402
+import video_checks  # noqa: E402
 from web_support import (  # noqa: E402
     CANVAS_SIZE, DIALOG_OPEN, ENDED, FULLSCREEN_QUESTION, GREETING_BLANKS, GREETING_BYTES, GREETING_FRAGMENT,
     GREETING_NOT_UTF8, OPENING, ROOT, STALL_MS, BYTES_PER_SECOND, Server, answer_dialog, canvas_becomes,
@@ -235,6 +237,7 @@ def run(site, native_build):
         phone_checks.run(browser, urls)
         studio_checks.run(browser, urls, native_build, work)
         sound_checks.run(browser, site, urls, native_build, work, servers)
+        video_checks.run(browser, site, native_build, work, servers)
     finally:
         if browser is not None:
             browser.close()

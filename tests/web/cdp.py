@@ -1,7 +1,8 @@
 """A small client of the DevTools protocol for headless Chromium: starts the browser, opens pages, evaluates
 expressions, presses keys, clicks and taps, types, scrolls by touch, picks and drops files, emulates a
 phone's screen and touch, slows the processor down, freezes a page, takes screenshots, and collects each
-page's console errors and uncaught exceptions.
+page's console errors and uncaught exceptions; for the browser as a whole, lets downloads into a folder and
+follows them, and lists its targets (pages, frames, workers).
 
 Debian's python3-websocket carries the protocol's messages (run with Debian's /usr/bin/python3)."""
 import base64
@@ -33,13 +34,15 @@ class CdpError(Exception):
 class Page:
     """One tab, driven through its own DevTools connection."""
 
-    def __init__(self, websocket_url):
+    def __init__(self, websocket_url, page=True):
         self.socket = websocket.create_connection(websocket_url, timeout=60, suppress_origin=True)
         self.next_id = 0
         self.console_errors = []   # console.error calls and uncaught exceptions, as text
+        self.downloads = {}        # the browser's connection: {guid: {'name', 'state'}} of the downloads begun
         self.file_choosers = []    # the file pickers the page opened (backendNodeId of their inputs)
-        self.send('Runtime.enable')
-        self.send('Page.enable')
+        if page:
+            self.send('Runtime.enable')
+            self.send('Page.enable')
 
     def close(self):
         try:
@@ -53,6 +56,10 @@ class Page:
         if method == 'Runtime.consoleAPICalled' and params.get('type') == 'error':
             self.console_errors.append(' '.join(str(arg.get('value', arg.get('description', '')))
                                                 for arg in params.get('args', [])))
+        elif method == 'Browser.downloadWillBegin':
+            self.downloads[params['guid']] = {'name': params.get('suggestedFilename'), 'state': 'begun'}
+        elif method == 'Browser.downloadProgress' and params.get('guid') in self.downloads:
+            self.downloads[params['guid']]['state'] = params.get('state')
         elif method == 'Page.fileChooserOpened':
             self.file_choosers.append(params.get('backendNodeId'))
         elif method == 'Runtime.exceptionThrown':
@@ -207,6 +214,7 @@ class Browser:
                                         ['about:blank'], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.port = self._wait_for_port(60)
         self.pages = []
+        self.session = None   # the browser's own connection, opened when first needed
 
     def _wait_for_port(self, timeout):
         path = os.path.join(self.profile, 'DevToolsActivePort')
@@ -228,6 +236,29 @@ class Browser:
         page = Page(target['webSocketDebuggerUrl'])
         self.pages.append(page)
         return page
+
+    def browser_session(self):
+        """The browser's own DevTools connection (not a page's): downloads and targets."""
+        if self.session is None:
+            with urllib.request.urlopen('http://127.0.0.1:%d/json/version' % self.port, timeout=30) as response:
+                self.session = Page(json.loads(response.read())['webSocketDebuggerUrl'], page=False)
+            self.pages.append(self.session)
+        return self.session
+
+    def allow_downloads(self, folder):
+        """Downloads from now on go into `folder`, each file named by its guid; downloads() follows them."""
+        self.browser_session().send('Browser.setDownloadBehavior', {
+            'behavior': 'allowAndName', 'downloadPath': folder, 'eventsEnabled': True})
+
+    def downloads(self):
+        """{guid: {'name': suggested file name, 'state': 'begun', 'inProgress', 'completed' or 'canceled'}}."""
+        session = self.browser_session()
+        session.pump(0.05)
+        return session.downloads
+
+    def targets(self):
+        """What the browser runs now: [{'type': 'page', 'iframe', 'worker'..., 'url': ...}]."""
+        return self.browser_session().send('Target.getTargets')['targetInfos']
 
     def close(self):
         for page in self.pages:

@@ -28,7 +28,7 @@ LARGE_FILE_BYTES = 50 * 1024 * 1024
 MIN_CONTROL = 44   # CSS pixels: a fingertip
 # The studio's controls a reader uses, in the page's order, and what a tap on each must do.
 PHONE_CONTROLS = ('greeting', 'greeting-open', 'greeting-reset', 'preview-start', 'song-own', 'song-open',
-                  'song-intro', 'copy', 'length-fixed', 'length-seconds', 'length-song', 'video-start')
+                  'song-intro', 'copy', 'length-fixed', 'length-seconds', 'length-song', 'video-start', 'video-cancel')
 
 
 def text_of(page, element_id):
@@ -255,7 +255,8 @@ def check_opening_link(browser, url):
 def tap_element(page, element_id, height):
     """Swipes until the control (a choice: its label) lies in the viewport, then taps its centre; whether it
     could, and the size of what was tapped."""
-    target = ("(() => { const e = document.getElementById('%s'); return e.type === 'radio' ? e.closest('label') : e; })()"
+    target = ("(() => { const e = document.getElementById('%s');"
+              " return e.type === 'radio' ? e.closest('label') : e; })()"
               % element_id)
     box = None
     for _ in range(12):
@@ -330,9 +331,11 @@ def check_phone(browser, url, songs, work):
             used[control] = page.evaluate("document.activeElement.id === 'length-seconds' && "
                                           "document.getElementById('length-fixed').checked")
         elif control == 'video-start':
-            # Until the video maker is on the site the button still answers with a message.
-            used[control] = page.wait_for("tarnwickStudio.video.state !== 'idle' && "
-                                          "tarnwickStudio.video.state !== 'making'", 60) is not None
+            # The video is begun (its progress moves), then cancelled by the next control.
+            used[control] = page.wait_for("tarnwickStudio.video.state === 'making' && "
+                                          "tarnwickStudio.video.fraction > 0", 120) is not None
+        elif control == 'video-cancel':
+            used[control] = page.wait_for("tarnwickStudio.video.state === 'cancelled'", 30) is not None
     missing = [control for control in PHONE_CONTROLS if not used.get(control)]
     check(not missing, '%s: every control reached by swiping and used by a tap' % label,
           'not: %s' % ', '.join(missing) if missing else '%d controls' % len(PHONE_CONTROLS))
